@@ -1,0 +1,64 @@
+# The two commands a newcomer needs: `make demo` and `make check`. Both install what they need.
+PRESET ?= default
+BUILD   = build/$(PRESET)
+JOBS   ?= $(shell nproc)
+FUZZ_SECONDS ?= 60
+
+DEB_PACKAGES = build-essential cmake ninja-build pkg-config clang libclang-rt-14-dev \
+  liblog4cplus-dev libicu-dev nlohmann-json3-dev libzmq3-dev cppzmq-dev \
+  libcurl4-openssl-dev libssl-dev libsqlite3-dev sqlite3 libpugixml-dev libcli11-dev \
+  libgtest-dev libgmock-dev libbenchmark-dev nginx curl
+
+SUDO = $(shell [ "$$(id -u)" = 0 ] || echo sudo)
+
+.PHONY: deps configure build check demo bench fuzz check-asan check-tsan clean
+
+deps:
+	@missing=$$(for p in $(DEB_PACKAGES); do \
+	    dpkg-query -W -f='$${Status}\n' $$p 2>/dev/null | grep -q '^install ok installed' || echo $$p; \
+	  done); \
+	if [ -n "$$missing" ]; then \
+	  echo "installing:" $$missing; \
+	  $(SUDO) apt-get update -qq && \
+	  DEBIAN_FRONTEND=noninteractive $(SUDO) apt-get install -y -qq --no-install-recommends $$missing >/dev/null; \
+	fi
+
+configure: deps
+	@cmake --preset $(PRESET) >/dev/null
+
+build: configure
+	@cmake --build $(BUILD) -j $(JOBS)
+
+check: PRESET = ci
+check: build
+	@ctest --preset $(PRESET) -j $(JOBS)
+
+demo: build
+	@$(BUILD)/bin/kva demo
+
+bench: PRESET = release
+bench: build
+	@mkdir -p $(BUILD)/bench-results
+	@set -e; for b in $(BUILD)/bin/bench_*; do \
+	  echo "== $$(basename $$b)"; \
+	  $$b --benchmark_out=$(BUILD)/bench-results/$$(basename $$b).json --benchmark_out_format=json; \
+	done; echo "figures written under $(BUILD)/bench-results"
+
+fuzz: PRESET = fuzz
+fuzz: build
+	@set -e; for f in $(BUILD)/bin/fuzz_*; do \
+	  echo "== $$(basename $$f) for $(FUZZ_SECONDS)s"; \
+	  mkdir -p $(BUILD)/corpus/$$(basename $$f); \
+	  $$f -max_total_time=$(FUZZ_SECONDS) -print_final_stats=1 $(BUILD)/corpus/$$(basename $$f); \
+	done
+
+check-asan:
+	@$(MAKE) --no-print-directory build PRESET=asan
+	@ctest --preset asan -j $(JOBS)
+
+check-tsan:
+	@$(MAKE) --no-print-directory build PRESET=tsan
+	@TSAN_OPTIONS=halt_on_error=1 ctest --preset tsan -j $(JOBS)
+
+clean:
+	rm -rf build

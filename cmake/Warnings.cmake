@@ -1,0 +1,16 @@
+# Applied to every target of ours through kva_target_defaults().
+function(kva_target_defaults target)
+  target_compile_options(${target} PRIVATE -Wall -Wextra -Wpedantic -Wno-unused-parameter)
+  if(KVA_WERROR)
+    target_compile_options(${target} PRIVATE -Werror)
+  endif()
+  if(CMAKE_CXX_COMPILER_ID STREQUAL "Clang")
+    target_compile_options(${target} PRIVATE -Wthread-safety)
+  endif()
+endfunction()
+
+if(KVA_SANITIZE)
+  string(REPLACE ";" "," _san "${KVA_SANITIZE}")
+  add_compile_options(-fsanitize=${_san} -fno-omit-frame-pointer -fno-sanitize-recover=undefined)
+  add_link_options(-fsanitize=${_san})
+endif()

@@ -1,0 +1,246 @@
+#include "kva/platform/Clock.h"
+
+#include <time.h>
+
+#include <algorithm>
+#include <condition_variable>
+#include <limits>
+#include <list>
+#include <mutex>
+#include <vector>
+
+namespace plat {
+
+namespace {
+
+using Steady = std::chrono::steady_clock;
+constexpr std::int64_t kNever = std::numeric_limits<std::int64_t>::max();
+
+std::int64_t RealUptimeMs() {
+    timespec ts{};
+    clock_gettime(CLOCK_BOOTTIME, &ts);
+    return static_cast<std::int64_t>(ts.tv_sec) * 1000 + ts.tv_nsec / 1000000;
+}
+
+std::int64_t RealWallMs() {
+    return std::chrono::duration_cast<std::chrono::milliseconds>(
+               std::chrono::system_clock::now().time_since_epoch())
+        .count();
+}
+
+}  // namespace
+
+struct CClock::Impl {
+    enum class Mode { Real, Scaled, Fake };
+
+    struct Waiter {
+        std::vector<const CEvent*> events;
+        std::int64_t deadline = kNever;  // in tick milliseconds
+        bool woken = false;
+        int which = -1;
+    };
+
+    mutable std::mutex mtx;
+    mutable std::condition_variable cv;
+    Mode mode = Mode::Real;
+    double scale = 1.0;
+    // Tick and wall time at the moment the mode was set, and the real instant of that moment.
+    Steady::time_point realBase = Steady::now();
+    std::int64_t tickBase = RealUptimeMs();
+    std::int64_t wallBase = RealWallMs();
+    std::int64_t fakeTick = 0;
+    std::list<Waiter*> waiters;
+
+    // REQUIRES: mtx held.
+    std::int64_t TickLocked() const {
+        if (mode == Mode::Fake) return fakeTick;
+        const auto real = std::chrono::duration<double, std::milli>(Steady::now() - realBase).count();
+        return tickBase + static_cast<std::int64_t>(real * scale);
+    }
+
+    std::int64_t WallLocked() const {
+        if (mode == Mode::Real) return RealWallMs();
+        return wallBase + (TickLocked() - tickBase);
+    }
+
+    Steady::time_point RealInstantOf(std::int64_t tick) const {
+        const double realMs = static_cast<double>(tick - tickBase) / scale;
+        if (realMs > 1e12) return Steady::time_point::max();
+        return realBase + std::chrono::duration_cast<Steady::duration>(
+                              std::chrono::duration<double, std::milli>(realMs));
+    }
+
+    void Rebase(Mode newMode, double newScale) {
+        tickBase = TickLocked();
+        wallBase = WallLocked();
+        realBase = Steady::now();
+        mode = newMode;
+        scale = newScale;
+        if (mode == Mode::Fake) fakeTick = tickBase;
+        cv.notify_all();
+    }
+
+    // REQUIRES: mtx held. Wakes waiters whose deadline has come.
+    void WakeExpired() {
+        const std::int64_t now = TickLocked();
+        for (Waiter* w : waiters) {
+            if (!w->woken && w->deadline <= now) w->woken = true;
+        }
+    }
+
+    void WakeEvent(const CEvent* ev) {
+        for (Waiter* w : waiters) {
+            if (w->woken) continue;
+            auto it = std::find(w->events.begin(), w->events.end(), ev);
+            if (it != w->events.end()) {
+                w->woken = true;
+                w->which = static_cast<int>(it - w->events.begin());
+            }
+        }
+    }
+};
+
+CClock& CClock::Get() {
+    // Never destroyed: threads of unloading modules may still ask it for the time.
+    static CClock* clock = new CClock();
+    return *clock;
+}
+
+CClock::CClock() : m_impl(std::make_unique<Impl>()) {}
+
+void CClock::UseReal() {
+    std::lock_guard lock(m_impl->mtx);
+    m_impl->Rebase(Impl::Mode::Real, 1.0);
+    m_impl->tickBase = RealUptimeMs();
+    m_impl->wallBase = RealWallMs();
+}
+
+void CClock::UseScaled(double factor) {
+    std::lock_guard lock(m_impl->mtx);
+    m_impl->Rebase(Impl::Mode::Scaled, factor > 0 ? factor : 1.0);
+}
+
+void CClock::UseFake(std::int64_t wallStartMs) {
+    std::lock_guard lock(m_impl->mtx);
+    m_impl->Rebase(Impl::Mode::Fake, 1.0);
+    m_impl->fakeTick = m_impl->tickBase = 3600000;
+    m_impl->wallBase = wallStartMs;
+}
+
+bool CClock::IsFake() const {
+    std::lock_guard lock(m_impl->mtx);
+    return m_impl->mode == Impl::Mode::Fake;
+}
+
+double CClock::Scale() const {
+    std::lock_guard lock(m_impl->mtx);
+    return m_impl->scale;
+}
+
+std::uint64_t CClock::TickCount64() const {
+    std::lock_guard lock(m_impl->mtx);
+    return static_cast<std::uint64_t>(m_impl->TickLocked());
+}
+
+std::int64_t CClock::PerformanceCounter() const {
+    std::lock_guard lock(m_impl->mtx);
+    if (m_impl->mode == Impl::Mode::Fake) return m_impl->fakeTick * 1000;
+    const auto real = std::chrono::duration<double, std::micro>(Steady::now() - m_impl->realBase).count();
+    return m_impl->tickBase * 1000 + static_cast<std::int64_t>(real * m_impl->scale);
+}
+
+std::int64_t CClock::WallMs() const {
+    std::lock_guard lock(m_impl->mtx);
+    return m_impl->WallLocked();
+}
+
+bool CClock::Sleep(std::uint32_t ms, const CEvent* stop) {
+    if (!stop) return Wait({}, ms) == WaitResult::Timeout;
+    return Wait({stop}, ms) == WaitResult::Timeout;
+}
+
+WaitResult CClock::Wait(std::initializer_list<const CEvent*> events, std::uint32_t ms, int* which) {
+    std::unique_lock lock(m_impl->mtx);
+    Impl::Waiter self;
+    for (const CEvent* ev : events) {
+        if (!ev) continue;
+        if (ev->m_bSet) {
+            if (which) *which = static_cast<int>(self.events.size());
+            return WaitResult::Signaled;
+        }
+        self.events.push_back(ev);
+    }
+    if (ms == 0) return WaitResult::Timeout;
+    self.deadline = ms == kInfinite ? kNever : m_impl->TickLocked() + ms;
+    auto pos = m_impl->waiters.insert(m_impl->waiters.end(), &self);
+    m_impl->cv.notify_all();  // WaitForSleepers watches the count
+    while (!self.woken) {
+        if (m_impl->mode == Impl::Mode::Fake || self.deadline == kNever) {
+            m_impl->cv.wait(lock);
+        } else {
+            m_impl->cv.wait_until(lock, m_impl->RealInstantOf(self.deadline));
+            if (!self.woken && m_impl->TickLocked() >= self.deadline) self.woken = true;
+        }
+    }
+    m_impl->waiters.erase(pos);
+    if (self.which >= 0) {
+        if (which) *which = self.which;
+        return WaitResult::Signaled;
+    }
+    return WaitResult::Timeout;
+}
+
+void CClock::Advance(Ms by) {
+    std::lock_guard lock(m_impl->mtx);
+    if (m_impl->mode != Impl::Mode::Fake) return;
+    m_impl->fakeTick += by.count();
+    m_impl->WakeExpired();
+    m_impl->cv.notify_all();
+}
+
+std::size_t CClock::Sleepers() const {
+    std::lock_guard lock(m_impl->mtx);
+    return static_cast<std::size_t>(std::count_if(m_impl->waiters.begin(), m_impl->waiters.end(),
+                                                   [](const Impl::Waiter* w) { return !w->woken; }));
+}
+
+bool CClock::WaitForSleepers(std::size_t count, Ms realTimeout) const {
+    std::unique_lock lock(m_impl->mtx);
+    return m_impl->cv.wait_for(lock, realTimeout, [&] {
+        return static_cast<std::size_t>(std::count_if(
+                   m_impl->waiters.begin(), m_impl->waiters.end(),
+                   [](const Impl::Waiter* w) { return !w->woken; })) >= count;
+    });
+}
+
+std::int64_t CClock::NextDeadlineIn() const {
+    std::lock_guard lock(m_impl->mtx);
+    std::int64_t best = kNever;
+    for (const Impl::Waiter* w : m_impl->waiters) {
+        if (!w->woken) best = std::min(best, w->deadline);
+    }
+    return best == kNever ? -1 : std::max<std::int64_t>(0, best - m_impl->TickLocked());
+}
+
+CEvent::CEvent(bool initiallySet) : m_bSet(initiallySet) {}
+CEvent::~CEvent() = default;
+
+void CEvent::Set() {
+    auto& impl = *CClock::Get().m_impl;
+    std::lock_guard lock(impl.mtx);
+    m_bSet = true;
+    impl.WakeEvent(this);
+    impl.cv.notify_all();
+}
+
+void CEvent::Reset() {
+    std::lock_guard lock(CClock::Get().m_impl->mtx);
+    m_bSet = false;
+}
+
+bool CEvent::IsSet() const {
+    std::lock_guard lock(CClock::Get().m_impl->mtx);
+    return m_bSet;
+}
+
+}  // namespace plat

@@ -1,0 +1,143 @@
+#include "kva/platform/Log.h"
+
+#include <unistd.h>
+
+#include <fstream>
+#include <mutex>
+#include <sstream>
+
+#include <log4cplus/configurator.h>
+#include <log4cplus/consoleappender.h>
+#include <log4cplus/initializer.h>
+#include <log4cplus/layout.h>
+#include <log4cplus/logger.h>
+#include <log4cplus/loglevel.h>
+
+#include "kva/platform/Machine.h"
+
+namespace plat {
+
+namespace {
+
+std::once_flag g_defaultConfigured;
+std::mutex g_configMutex;
+bool g_consoleAdded = false;
+
+const char* const kDefaultProperties =
+    "# Logging of the KVAUpdaterCheck processes. ${process} is replaced by the process name.\n"
+    "log4cplus.rootLogger=WARN, file\n"
+    "log4cplus.appender.file=log4cplus::RollingFileAppender\n"
+    "log4cplus.appender.file.File=${logs}/${process}.log\n"
+    "log4cplus.appender.file.MaxFileSize=10MB\n"
+    "log4cplus.appender.file.MaxBackupIndex=3\n"
+    "log4cplus.appender.file.CreateDirs=true\n"
+    "log4cplus.appender.file.layout=log4cplus::PatternLayout\n"
+    "log4cplus.appender.file.layout.ConversionPattern=%D{%Y-%m-%d %H:%M:%S.%q} %-5p [%t] %m [%b:%L]%n\n";
+
+log4cplus::Logger TheLogger() { return log4cplus::Logger::getInstance("KVAUpdaterCheck"); }
+
+std::string ProcessName() {
+    std::ifstream in("/proc/self/comm");
+    std::string name;
+    std::getline(in, name);
+    return name.empty() ? "kva" : name;
+}
+
+void Replace(std::string& s, const std::string& from, const std::string& to) {
+    for (std::size_t pos = 0; (pos = s.find(from, pos)) != std::string::npos; pos += to.size()) {
+        s.replace(pos, from.size(), to);
+    }
+}
+
+void Configure(const std::filesystem::path& stateFolder) {
+    // log4cplus must be initialised once per process and is never torn down: threads of an
+    // unloading library may still log while static destructors run.
+    static bool initialised = [] {
+        log4cplus::initialize();
+        return true;
+    }();
+    (void)initialised;
+    const auto file = stateFolder / "log4cplus.properties";
+    std::error_code ec;
+    if (!std::filesystem::exists(file, ec)) {
+        std::filesystem::create_directories(stateFolder, ec);
+        std::ofstream(file) << kDefaultProperties;
+    }
+    std::ifstream in(file);
+    std::stringstream text;
+    text << in.rdbuf();
+    std::string props = text.str();
+    Replace(props, "${logs}", (stateFolder / "logs").string());
+    Replace(props, "${process}", ProcessName() + "-" + std::to_string(getpid()));
+    std::istringstream stream(props);
+    log4cplus::PropertyConfigurator config(stream);
+    log4cplus::Logger::getRoot().removeAllAppenders();
+    config.configure();
+}
+
+void EnsureConfigured() {
+    std::call_once(g_defaultConfigured, [] {
+        std::lock_guard lock(g_configMutex);
+        Configure(StateFolder());
+    });
+}
+
+}  // namespace
+
+void ConfigureLogging(const std::filesystem::path& stateFolder, bool console) {
+    std::call_once(g_defaultConfigured, [] {});
+    std::lock_guard lock(g_configMutex);
+    Configure(stateFolder);
+    g_consoleAdded = false;
+    if (console && !g_consoleAdded) {
+        log4cplus::SharedAppenderPtr app(new log4cplus::ConsoleAppender(true));
+        app->setLayout(std::make_unique<log4cplus::PatternLayout>("%D{%H:%M:%S} %-5p %m%n"));
+        log4cplus::Logger::getRoot().addAppender(app);
+        g_consoleAdded = true;
+    }
+}
+
+bool IsLogEnabled(LogLevel level) {
+    EnsureConfigured();
+    return TheLogger().isEnabledFor(static_cast<log4cplus::LogLevel>(level));
+}
+
+void WriteLog(LogLevel level, const std::string& text, const char* file, int line, const char* function) {
+    TheLogger().forcedLog(static_cast<log4cplus::LogLevel>(level), text, file, line, function);
+}
+
+std::string QualifiedFunctionName(std::string_view pretty) {
+    // Cut the argument list: the first '(' at template depth 0 that is not part of "(anonymous".
+    int depth = 0;
+    std::size_t end = pretty.size();
+    for (std::size_t i = 0; i < pretty.size(); ++i) {
+        const char c = pretty[i];
+        if (c == '<') ++depth;
+        else if (c == '>') --depth;
+        else if (c == '(' && depth == 0) {
+            if (pretty.substr(i, 11) == "(anonymous " || pretty.substr(i, 8) == "(lambda)") {
+                continue;
+            }
+            end = i;
+            break;
+        }
+    }
+    std::string_view head = pretty.substr(0, end);
+    // Drop the return type: the name starts after the last space at template depth 0.
+    depth = 0;
+    std::size_t start = 0;
+    for (std::size_t i = 0; i < head.size(); ++i) {
+        const char c = head[i];
+        if (c == '<') ++depth;
+        else if (c == '>') --depth;
+        else if (c == ' ' && depth == 0) start = i + 1;
+    }
+    std::string name(head.substr(start));
+    // Namespaces of ours are not part of the name the log shows.
+    for (const char* ns : {"plat::", "kva::", "(anonymous namespace)::"}) {
+        if (name.rfind(ns, 0) == 0) name.erase(0, std::string_view(ns).size());
+    }
+    return name;
+}
+
+}  // namespace plat

@@ -1,0 +1,57 @@
+// The simulated machine's database: one SQLite file in the state folder, opened by every process
+// of the suite (WAL, busy time-out). Internal to the sim backend.
+#pragma once
+
+#include <sqlite3.h>
+
+#include <cstdint>
+#include <filesystem>
+#include <functional>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <variant>
+#include <vector>
+
+namespace plat::sim {
+
+using DbValue = std::variant<std::nullptr_t, std::int64_t, std::string>;
+
+class CMachineDb {
+public:
+    // The process's current machine; opens the default one on first use.
+    static CMachineDb& Current();
+    static bool Open(const std::filesystem::path& stateFolder);
+
+    const std::filesystem::path& Folder() const { return m_folder; }
+
+    // Runs one statement with bound parameters; `row` is called for each result row.
+    bool Exec(const char* sql, const std::vector<DbValue>& params = {},
+              const std::function<void(sqlite3_stmt*)>& row = {});
+    std::optional<std::int64_t> QueryInt(const char* sql, const std::vector<DbValue>& params = {});
+    std::optional<std::string> QueryText(const char* sql, const std::vector<DbValue>& params = {});
+    std::int64_t LastInsertId();
+    int Changes();
+
+    // Runs `body` inside one immediate transaction, so that read-modify-write sequences are
+    // atomic across processes. `body` returns false to roll back.
+    bool Transaction(const std::function<bool()>& body);
+
+    // Process-wide lock for callers that keep state derived from the database.
+    std::recursive_mutex& Mutex() { return m_mtx; }
+
+    ~CMachineDb();
+
+private:
+    CMachineDb() = default;
+    bool OpenFile(const std::filesystem::path& folder);
+    bool CreateSchema();
+
+    std::recursive_mutex m_mtx;
+    sqlite3* m_db = nullptr;
+    std::filesystem::path m_folder;
+};
+
+std::string ColumnText(sqlite3_stmt* stmt, int col);
+
+}  // namespace plat::sim

@@ -1,0 +1,68 @@
+#include "kva/platform/Paths.h"
+
+#include <algorithm>
+
+#include "kva/platform/Machine.h"
+#include "kva/platform/Text.h"
+
+namespace plat {
+
+namespace {
+
+bool HasDriveLetter(std::string_view p) {
+    return p.size() >= 2 && p[1] == ':' &&
+           ((p[0] >= 'A' && p[0] <= 'Z') || (p[0] >= 'a' && p[0] <= 'z'));
+}
+
+}  // namespace
+
+std::filesystem::path ToHostPath(std::string_view windowsPath) {
+    std::string p(windowsPath);
+    if (p.rfind("\\\\?\\", 0) == 0) p.erase(0, 4);  // long-path prefix
+    std::replace(p.begin(), p.end(), '\\', '/');
+    if (!HasDriveLetter(p)) return std::filesystem::path(p).lexically_normal();
+
+    std::filesystem::path root = StateFolder() / (std::string("drive_") + static_cast<char>(std::tolower(p[0])));
+    std::filesystem::path out = root;
+    // Walk the components so ".." can never climb out of the drive folder.
+    std::string_view rest(p);
+    rest.remove_prefix(2);
+    std::vector<std::string> parts;
+    std::size_t pos = 0;
+    while (pos <= rest.size()) {
+        std::size_t next = rest.find('/', pos);
+        if (next == std::string_view::npos) next = rest.size();
+        std::string part(rest.substr(pos, next - pos));
+        if (part == "..") {
+            if (!parts.empty()) parts.pop_back();
+        } else if (!part.empty() && part != ".") {
+            parts.push_back(part);
+        }
+        pos = next + 1;
+    }
+    for (const auto& part : parts) out /= part;
+    return out;
+}
+
+std::filesystem::path ToHostPath(std::wstring_view windowsPath) { return ToHostPath(ToUtf8(windowsPath)); }
+
+std::string ToWindowsPath(const std::filesystem::path& hostPath) {
+    const std::filesystem::path state = StateFolder();
+    const auto rel = hostPath.lexically_normal().lexically_relative(state);
+    std::string relStr = rel.generic_string();
+    if (!rel.empty() && relStr.rfind("drive_", 0) == 0 && relStr.size() >= 7 &&
+        (relStr.size() == 7 || relStr[7] == '/')) {
+        std::string out;
+        out += static_cast<char>(std::toupper(relStr[6]));
+        out += ":\\";
+        std::string rest = relStr.size() > 8 ? relStr.substr(8) : "";
+        std::replace(rest.begin(), rest.end(), '/', '\\');
+        return out + rest;
+    }
+    return hostPath.generic_string();
+}
+
+std::string ProgramDataFolder() { return "C:\\ProgramData"; }
+std::string ProgramFilesX86() { return "C:\\Program Files (x86)"; }
+
+}  // namespace plat

@@ -1,0 +1,99 @@
+#include "kva/platform/Power.h"
+
+#include <sys/statvfs.h>
+
+#include <filesystem>
+#include <fstream>
+#include <string>
+
+#include "kva/platform/Machine.h"
+#include "kva/platform/Paths.h"
+
+namespace plat {
+
+namespace {
+
+std::string ReadTrimmed(const std::filesystem::path& file) {
+    std::ifstream in(file);
+    std::string s;
+    std::getline(in, s);
+    return s;
+}
+
+std::optional<long> ParseLong(const std::optional<std::string>& s) {
+    if (!s) return std::nullopt;
+    try {
+        std::size_t used = 0;
+        long v = std::stol(*s, &used);
+        if (used != s->size()) return std::nullopt;
+        return v;
+    } catch (...) {
+        return std::nullopt;
+    }
+}
+
+// Reads /sys/class/power_supply: the first battery's capacity and whether any mains supply is
+// online. No battery leaves the status as Windows gives it for a desktop machine.
+void ReadRealPower(PowerStatus* st) {
+    const std::filesystem::path root = "/sys/class/power_supply";
+    std::error_code ec;
+    bool sawMains = false, mainsOnline = false;
+    for (const auto& dev : std::filesystem::directory_iterator(root, ec)) {
+        const std::string type = ReadTrimmed(dev.path() / "type");
+        if (type == "Battery" && st->BatteryLifePercent == 255) {
+            if (auto cap = ParseLong(ReadTrimmed(dev.path() / "capacity")); cap && *cap >= 0 && *cap <= 100) {
+                st->BatteryLifePercent = static_cast<std::uint8_t>(*cap);
+                st->BatteryFlag = *cap > 66 ? 1 : *cap < 33 ? 2 : 0;
+            }
+        } else if (type == "Mains" || type == "USB") {
+            sawMains = true;
+            mainsOnline = mainsOnline || ReadTrimmed(dev.path() / "online") == "1";
+        }
+    }
+    st->ACLineStatus = sawMains ? (mainsOnline ? 1 : 0) : (st->BatteryLifePercent == 255 ? 1 : 255);
+}
+
+}  // namespace
+
+bool GetPowerStatus(PowerStatus* status) {
+    if (!status) return false;
+    PowerStatus st;
+    if (auto fail = GetOverride("power-fail"); fail && *fail == "1") return false;
+    ReadRealPower(&st);
+    if (auto b = ParseLong(GetOverride("battery")); b && *b >= 0 && *b <= 255) {
+        st.BatteryLifePercent = static_cast<std::uint8_t>(*b);
+        st.BatteryFlag = *b == 255 ? 128 : (*b > 66 ? 1 : *b < 33 ? 2 : 0);
+    }
+    if (auto ac = ParseLong(GetOverride("ac")); ac && (*ac == 0 || *ac == 1 || *ac == 255)) {
+        st.ACLineStatus = static_cast<std::uint8_t>(*ac);
+    }
+    *status = st;
+    return true;
+}
+
+bool GetDiskFreeSpace(std::string_view folder, std::uint64_t* freeToCaller, std::uint64_t* totalBytes,
+                      std::uint64_t* totalFree) {
+    std::filesystem::path p = ToHostPath(folder);
+    std::error_code ec;
+    while (!p.empty() && !std::filesystem::exists(p, ec) && p != p.parent_path()) p = p.parent_path();
+    struct statvfs vfs {};
+    if (p.empty() || statvfs(p.c_str(), &vfs) != 0) {
+        SetLastError(kErrorPathNotFound);
+        return false;
+    }
+    std::uint64_t avail = static_cast<std::uint64_t>(vfs.f_bavail) * vfs.f_frsize;
+    std::uint64_t total = static_cast<std::uint64_t>(vfs.f_blocks) * vfs.f_frsize;
+    std::uint64_t free = static_cast<std::uint64_t>(vfs.f_bfree) * vfs.f_frsize;
+    if (auto o = GetOverride("disk-free")) {
+        try {
+            avail = free = std::stoull(*o);
+        } catch (...) {
+        }
+    }
+    if (freeToCaller) *freeToCaller = avail;
+    if (totalBytes) *totalBytes = total;
+    if (totalFree) *totalFree = free;
+    return true;
+}
+
+}  // namespace plat

@@ -1,0 +1,85 @@
+#include "kva/platform/Text.h"
+
+#include <algorithm>
+
+namespace plat {
+
+std::string ToUtf8(std::wstring_view wide) {
+    std::string out;
+    out.reserve(wide.size());
+    for (std::size_t i = 0; i < wide.size(); ++i) {
+        std::uint32_t cp = static_cast<std::uint32_t>(wide[i]);
+        // UTF-16 surrogate pairs, for wide strings that came from a 16-bit wchar_t world.
+        if (cp >= 0xD800 && cp <= 0xDBFF && i + 1 < wide.size()) {
+            const std::uint32_t lo = static_cast<std::uint32_t>(wide[i + 1]);
+            if (lo >= 0xDC00 && lo <= 0xDFFF) {
+                cp = 0x10000 + ((cp - 0xD800) << 10) + (lo - 0xDC00);
+                ++i;
+            }
+        }
+        if (cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) cp = 0xFFFD;
+        if (cp < 0x80) {
+            out += static_cast<char>(cp);
+        } else if (cp < 0x800) {
+            out += static_cast<char>(0xC0 | (cp >> 6));
+            out += static_cast<char>(0x80 | (cp & 0x3F));
+        } else if (cp < 0x10000) {
+            out += static_cast<char>(0xE0 | (cp >> 12));
+            out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
+            out += static_cast<char>(0x80 | (cp & 0x3F));
+        } else {
+            out += static_cast<char>(0xF0 | (cp >> 18));
+            out += static_cast<char>(0x80 | ((cp >> 12) & 0x3F));
+            out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
+            out += static_cast<char>(0x80 | (cp & 0x3F));
+        }
+    }
+    return out;
+}
+
+std::wstring FromUtf8(std::string_view utf8) {
+    std::wstring out;
+    out.reserve(utf8.size());
+    std::size_t i = 0;
+    while (i < utf8.size()) {
+        const auto b0 = static_cast<unsigned char>(utf8[i]);
+        int len = b0 < 0x80 ? 1 : (b0 >> 5) == 6 ? 2 : (b0 >> 4) == 14 ? 3 : (b0 >> 3) == 30 ? 4 : 0;
+        std::uint32_t cp = len == 1 ? b0 : len == 2 ? (b0 & 0x1F) : len == 3 ? (b0 & 0x0F) : (b0 & 0x07);
+        bool ok = len > 0 && i + len <= utf8.size();
+        for (int k = 1; ok && k < len; ++k) {
+            const auto b = static_cast<unsigned char>(utf8[i + k]);
+            ok = (b & 0xC0) == 0x80;
+            cp = (cp << 6) | (b & 0x3F);
+        }
+        if (!ok) {
+            out += static_cast<wchar_t>(0xFFFD);
+            ++i;
+            continue;
+        }
+        if constexpr (sizeof(wchar_t) == 2) {
+            if (cp >= 0x10000) {
+                cp -= 0x10000;
+                out += static_cast<wchar_t>(0xD800 + (cp >> 10));
+                out += static_cast<wchar_t>(0xDC00 + (cp & 0x3FF));
+                i += len;
+                continue;
+            }
+        }
+        out += static_cast<wchar_t>(cp);
+        i += len;
+    }
+    return out;
+}
+
+std::string AsciiLower(std::string_view s) {
+    std::string out(s);
+    std::transform(out.begin(), out.end(), out.begin(),
+                   [](char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c + 32) : c; });
+    return out;
+}
+
+bool EqualsNoCase(std::string_view a, std::string_view b) {
+    return a.size() == b.size() && AsciiLower(a) == AsciiLower(b);
+}
+
+}  // namespace plat

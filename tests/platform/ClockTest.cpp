@@ -1,0 +1,106 @@
+#include <atomic>
+#include <thread>
+
+#include "TestMachine.h"
+#include "kva/platform/Clock.h"
+
+namespace {
+
+using plat::CClock;
+using plat::CEvent;
+using Ms = std::chrono::milliseconds;
+
+class ClockTest : public kvatest::CTestMachine {};
+
+// The shape of the service's loops: sleep a long period, do a round, until stopped.
+TEST_F(ClockTest, FakeClockStepsALoopThatSleeps120Seconds) {
+    auto& clock = CClock::Get();
+    CEvent stop;
+    std::atomic<int> rounds{0};
+    std::thread loop([&] {
+        while (clock.Sleep(120000, &stop)) rounds++;
+    });
+    for (int i = 1; i <= 5; ++i) {
+        ASSERT_TRUE(clock.WaitForSleepers(1));
+        EXPECT_EQ(clock.NextDeadlineIn(), 120000);
+        clock.Advance(Ms(119999));
+        EXPECT_EQ(clock.Sleepers(), 1u) << "woke before its time";
+        clock.Advance(Ms(1));
+        ASSERT_TRUE(clock.WaitForSleepers(1));
+        EXPECT_EQ(rounds.load(), i);
+    }
+    stop.Set();
+    loop.join();
+    EXPECT_EQ(rounds.load(), 5);
+}
+
+TEST_F(ClockTest, StopEndsALongWaitAtOnceAndLaterWaitsReturnImmediately) {
+    auto& clock = CClock::Get();
+    CEvent stop;
+    std::atomic<bool> slept{true};
+    std::thread t([&] { slept = clock.Sleep(3600000, &stop); });
+    ASSERT_TRUE(clock.WaitForSleepers(1));
+    stop.Set();
+    t.join();
+    EXPECT_FALSE(slept.load());
+    EXPECT_FALSE(clock.Sleep(CClock::kInfinite, &stop));
+    EXPECT_EQ(clock.Sleepers(), 0u);
+}
+
+TEST_F(ClockTest, WaitReportsWhichEventAndTimesOutWithFakeTime) {
+    auto& clock = CClock::Get();
+    CEvent a, b;
+    int which = -1;
+    std::atomic<plat::WaitResult> result{plat::WaitResult::Timeout};
+    std::thread t([&] { result = clock.Wait({&a, &b}, 10000, &which); });
+    ASSERT_TRUE(clock.WaitForSleepers(1));
+    b.Set();
+    t.join();
+    EXPECT_EQ(result.load(), plat::WaitResult::Signaled);
+    EXPECT_EQ(which, 1);
+
+    b.Reset();
+    std::thread t2([&] { result = clock.Wait({&a, &b}, 10000, &which); });
+    ASSERT_TRUE(clock.WaitForSleepers(1));
+    clock.Advance(Ms(10000));
+    t2.join();
+    EXPECT_EQ(result.load(), plat::WaitResult::Timeout);
+}
+
+TEST_F(ClockTest, FakeTimeMovesTicksAndWallTogetherAndTheTickWraps) {
+    auto& clock = CClock::Get();
+    clock.UseFake(1000);
+    const auto tick0 = clock.TickCount64();
+    clock.Advance(Ms(5000));
+    EXPECT_EQ(clock.TickCount64() - tick0, 5000u);
+    EXPECT_EQ(clock.WallMs(), 6000);
+    EXPECT_EQ(clock.PerformanceCounter(), static_cast<std::int64_t>(clock.TickCount64()) * 1000);
+    clock.Advance(Ms(0x100000000LL));
+    EXPECT_EQ(clock.TickCount(), static_cast<std::uint32_t>(tick0 + 5000));
+}
+
+TEST_F(ClockTest, SeveralSleepersWakeInDeadlineOrder) {
+    auto& clock = CClock::Get();
+    std::atomic<int> order{0}, first{-1}, second{-1};
+    std::thread late([&] { clock.Sleep(2000); second = order++; });
+    std::thread early([&] { clock.Sleep(1000); first = order++; });
+    ASSERT_TRUE(clock.WaitForSleepers(2));
+    clock.Advance(Ms(1000));
+    early.join();
+    EXPECT_EQ(first.load(), 0);
+    EXPECT_EQ(clock.Sleepers(), 1u);
+    clock.Advance(Ms(1000));
+    late.join();
+    EXPECT_EQ(second.load(), 1);
+}
+
+TEST(RealClockTest, ScaledClockRunsServiceTimeFasterThanRealTime) {
+    auto& clock = CClock::Get();
+    clock.UseScaled(100000);
+    const auto before = clock.TickCount64();
+    EXPECT_TRUE(clock.Sleep(600000));  // ten service minutes, a few real milliseconds
+    EXPECT_GE(clock.TickCount64() - before, 600000u);
+    clock.UseReal();
+}
+
+}  // namespace

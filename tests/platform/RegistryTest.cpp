@@ -1,0 +1,111 @@
+#include "TestMachine.h"
+#include "kva/platform/Machine.h"
+#include "kva/platform/Registry.h"
+
+namespace {
+
+using namespace plat;
+
+class RegistryTest : public kvatest::CTestMachine {
+protected:
+    const std::wstring sid = CurrentUserSid();
+    const std::wstring pilotdeck = sid + L"\\SOFTWARE\\Vantor\\Pilotdeck";
+};
+
+TEST_F(RegistryTest, ValuesRoundTripAndMissingThingsAreNotFound) {
+    HKEY key = 0;
+    EXPECT_EQ(RegOpenKey(kHKeyUsers, pilotdeck + L"\\setting", kKeyRead, &key), kErrorFileNotFound);
+    EXPECT_EQ(key, 0u);
+
+    DWORD disp = 0;
+    ASSERT_EQ(RegCreateKey(kHKeyUsers, pilotdeck + L"\\setting", kRegOptionNonVolatile, kKeyAllAccess, &key, &disp),
+              kErrorSuccess);
+    EXPECT_EQ(disp, kRegCreatedNewKey);
+    EXPECT_EQ(RegSetDword(key, L"checkupdate", 1), kErrorSuccess);
+    EXPECT_EQ(RegSetString(key, L"lastversion", L"5.1.0.7 \u00e9\u4e2d"), kErrorSuccess);
+    RegCloseKey(key);
+
+    // Paths and names compare without case, as on Windows.
+    ASSERT_EQ(RegOpenKey(kHKeyUsers, sid + L"\\software\\VANTOR\\pilotdeck\\Setting", kKeyRead, &key), kErrorSuccess);
+    DWORD v = 0;
+    EXPECT_EQ(RegGetDword(key, L"CheckUpdate", &v), kErrorSuccess);
+    EXPECT_EQ(v, 1u);
+    std::wstring s;
+    EXPECT_EQ(RegGetString(key, L"lastversion", &s), kErrorSuccess);
+    EXPECT_EQ(s, L"5.1.0.7 \u00e9\u4e2d");
+    EXPECT_EQ(RegGetDword(key, L"lastversion", &v), kErrorUnsupportedType);
+    EXPECT_EQ(RegGetDword(key, L"absent", &v), kErrorFileNotFound);
+    // A read-only handle (0x20019) cannot write.
+    EXPECT_EQ(RegSetDword(key, L"checkupdate", 0), kErrorAccessDenied);
+    RegCloseKey(key);
+    EXPECT_EQ(RegGetDword(key, L"checkupdate", &v), kErrorInvalidHandle);
+
+    ASSERT_EQ(RegCreateKey(kHKeyUsers, pilotdeck + L"\\setting", 0, kKeyAllAccess, &key, &disp), kErrorSuccess);
+    EXPECT_EQ(disp, kRegOpenedExistingKey);
+    EXPECT_EQ(RegDeleteValue(key, L"checkupdate"), kErrorSuccess);
+    EXPECT_EQ(RegDeleteValue(key, L"checkupdate"), kErrorFileNotFound);
+    RegCloseKey(key);
+}
+
+TEST_F(RegistryTest, VolatileKeysLastExactlyOneBoot) {
+    HKEY key = 0;
+    ASSERT_EQ(RegCreateKey(kHKeyUsers, pilotdeck, 0, kKeyAllAccess, &key), kErrorSuccess);
+    RegCloseKey(key);
+    ASSERT_EQ(RegCreateKey(kHKeyUsers, pilotdeck + L"\\FirstCheckAfterBoot", kRegOptionVolatile, kKeyAllAccess, &key),
+              kErrorSuccess);
+    ASSERT_EQ(RegSetDword(key, L"x", 7), kErrorSuccess);
+    RegCloseKey(key);
+    ASSERT_EQ(RegCreateKey(kHKeyLocalMachine, L"SOFTWARE\\Vantor\\BootStrap", kRegOptionVolatile, kKeyAllAccess, &key),
+              kErrorSuccess);
+    RegCloseKey(key);
+
+    // Children of a volatile key must be volatile too.
+    EXPECT_EQ(RegCreateKey(kHKeyUsers, pilotdeck + L"\\FirstCheckAfterBoot\\child", 0, kKeyAllAccess, &key),
+              kErrorChildMustBeVolatile);
+
+    // Re-opening the machine (another process starting) keeps them within the boot.
+    ASSERT_TRUE(OpenMachine(State()));
+    EXPECT_EQ(RegOpenKey(kHKeyUsers, pilotdeck + L"\\FirstCheckAfterBoot", kKeyRead, &key), kErrorSuccess);
+    RegCloseKey(key);
+
+    ASSERT_EQ(RegOpenKey(kHKeyUsers, pilotdeck + L"\\FirstCheckAfterBoot", kKeyAllAccess, &key), kErrorSuccess);
+    SimulateReboot();
+    // A handle opened before the reboot sees its key gone.
+    DWORD v = 0;
+    EXPECT_NE(RegGetDword(key, L"x", &v), kErrorSuccess);
+    RegCloseKey(key);
+    EXPECT_EQ(RegOpenKey(kHKeyUsers, pilotdeck + L"\\FirstCheckAfterBoot", kKeyRead, &key), kErrorFileNotFound);
+    EXPECT_EQ(RegOpenKey(kHKeyLocalMachine, L"SOFTWARE\\Vantor\\BootStrap", kKeyRead, &key), kErrorFileNotFound);
+    EXPECT_EQ(RegOpenKey(kHKeyUsers, pilotdeck, kKeyRead, &key), kErrorSuccess) << "non-volatile key survives";
+    RegCloseKey(key);
+
+    // And the name can be created afresh in the new boot.
+    DWORD disp = 0;
+    ASSERT_EQ(RegCreateKey(kHKeyUsers, pilotdeck + L"\\FirstCheckAfterBoot", kRegOptionVolatile, kKeyAllAccess, &key, &disp),
+              kErrorSuccess);
+    EXPECT_EQ(disp, kRegCreatedNewKey);
+    EXPECT_EQ(RegGetDword(key, L"x", &v), kErrorFileNotFound);
+    RegCloseKey(key);
+}
+
+TEST_F(RegistryTest, DeleteTreeRemovesTheSubtreeOnlyAndRelativeOpensWork) {
+    HKEY key = 0;
+    ASSERT_EQ(RegCreateKey(kHKeyUsers, pilotdeck + L"\\DriverUp\\a", 0, kKeyAllAccess, &key), kErrorSuccess);
+    RegCloseKey(key);
+    ASSERT_EQ(RegCreateKey(kHKeyUsers, pilotdeck + L"\\DriverUpOther", 0, kKeyAllAccess, &key), kErrorSuccess);
+    RegCloseKey(key);
+
+    HKEY parent = 0;
+    ASSERT_EQ(RegOpenKey(kHKeyUsers, pilotdeck, kKeyAllAccess, &parent), kErrorSuccess);
+    EXPECT_EQ(RegOpenKey(parent, L"DriverUp\\a", kKeyRead, &key), kErrorSuccess);
+    RegCloseKey(key);
+    EXPECT_EQ(RegDeleteTree(parent, L"DriverUp"), kErrorSuccess);
+    EXPECT_EQ(RegOpenKey(parent, L"DriverUp\\a", kKeyRead, &key), kErrorFileNotFound);
+    EXPECT_EQ(RegOpenKey(parent, L"DriverUpOther", kKeyRead, &key), kErrorSuccess);
+    RegCloseKey(key);
+    EXPECT_EQ(RegDeleteTree(parent, L"DriverUp"), kErrorFileNotFound);
+    RegCloseKey(parent);
+    EXPECT_EQ(RegOpenKey(0x1234, L"x", kKeyRead, &key), kErrorInvalidHandle);
+}
+
+}  // namespace

@@ -1,0 +1,37 @@
+#include "TestMachine.h"
+
+#include <unistd.h>
+
+#include <atomic>
+#include <climits>
+
+#include "kva/platform/Clock.h"
+#include "kva/platform/Machine.h"
+
+namespace kvatest {
+
+void CTestMachine::SetUp() {
+    static std::atomic<int> counter{0};
+    m_state = std::filesystem::temp_directory_path() /
+              ("kva-test-" + std::to_string(getpid()) + "-" + std::to_string(counter++));
+    std::filesystem::remove_all(m_state);
+    ASSERT_TRUE(plat::OpenMachine(m_state));
+    plat::CClock::Get().UseFake();
+}
+
+void CTestMachine::TearDown() {
+    plat::CClock::Get().UseReal();
+    if (!HasFailure()) {
+        std::error_code ec;
+        std::filesystem::remove_all(m_state, ec);
+    }
+}
+
+std::filesystem::path BinaryPath(const std::string& name) {
+    char buf[PATH_MAX];
+    const ssize_t n = readlink("/proc/self/exe", buf, sizeof(buf) - 1);
+    std::filesystem::path self(std::string(buf, n > 0 ? static_cast<std::size_t>(n) : 0));
+    return self.parent_path() / name;
+}
+
+}  // namespace kvatest
