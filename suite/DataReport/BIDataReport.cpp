@@ -1,0 +1,118 @@
+#include "DataReport/BIDataReport.h"
+
+#include <sqlite3.h>
+#include <unistd.h>
+
+#include <map>
+#include <mutex>
+
+#include <nlohmann/json.hpp>
+
+#include "kva/platform/Clock.h"
+#include "kva/platform/Log.h"
+#include "kva/platform/Machine.h"
+
+struct CBIDataReport::Impl {
+    std::mutex mtx;
+    sqlite3* db = nullptr;
+    std::filesystem::path folder;
+    std::map<std::uint64_t, std::int64_t> starts;
+
+    // REQUIRES: mtx held. The database of the current machine.
+    sqlite3* Db() {
+        const auto state = plat::StateFolder();
+        if (db && folder == state) return db;
+        if (db) sqlite3_close_v2(db);
+        db = nullptr;
+        folder = state;
+        if (sqlite3_open((state / "dataevents.db").c_str(), &db) != SQLITE_OK) {
+            KVA_LOG_ERROR("cannot open the data events in " << state.string());
+            sqlite3_close_v2(db);
+            db = nullptr;
+            return nullptr;
+        }
+        sqlite3_busy_timeout(db, 10000);
+        sqlite3_exec(db,
+                     "PRAGMA journal_mode=WAL;"
+                     "CREATE TABLE IF NOT EXISTS events(seq INTEGER PRIMARY KEY AUTOINCREMENT, event INTEGER NOT NULL,"
+                     " vals TEXT NOT NULL, wall_ms INTEGER NOT NULL, pid INTEGER NOT NULL);"
+                     "CREATE INDEX IF NOT EXISTS events_by_id ON events(event, seq);",
+                     nullptr, nullptr, nullptr);
+        return db;
+    }
+};
+
+CBIDataReport* CBIDataReport::GetInstance() {
+    static CBIDataReport instance;
+    return &instance;
+}
+
+CBIDataReport::CBIDataReport() : m_impl(std::make_unique<Impl>()) {}
+CBIDataReport::~CBIDataReport() {
+    if (m_impl->db) sqlite3_close_v2(m_impl->db);
+}
+
+bool CBIDataReport::Report(std::int64_t eventId, const std::vector<std::string>& values) {
+    // Values are the suite's own text; invalid UTF-8 is replaced rather than refused.
+    const std::string vals = nlohmann::json(values).dump(-1, ' ', false, nlohmann::json::error_handler_t::replace);
+    const std::int64_t wall = plat::CClock::Get().WallMs();
+    std::lock_guard lock(m_impl->mtx);
+    sqlite3* db = m_impl->Db();
+    if (!db) return false;
+    sqlite3_stmt* stmt = nullptr;
+    if (sqlite3_prepare_v2(db, "INSERT INTO events(event, vals, wall_ms, pid) VALUES(?,?,?,?)", -1, &stmt, nullptr) !=
+        SQLITE_OK) {
+        return false;
+    }
+    sqlite3_bind_int64(stmt, 1, eventId);
+    sqlite3_bind_text(stmt, 2, vals.c_str(), static_cast<int>(vals.size()), SQLITE_TRANSIENT);
+    sqlite3_bind_int64(stmt, 3, wall);
+    sqlite3_bind_int64(stmt, 4, getpid());
+    const bool ok = sqlite3_step(stmt) == SQLITE_DONE;
+    sqlite3_finalize(stmt);
+    if (!ok) KVA_LOG_ERROR("event " << eventId << " not stored: " << sqlite3_errmsg(db));
+    return ok;
+}
+
+void CBIDataReport::SetReportTypeStartTime(std::uint64_t key, std::int64_t performanceCounter) {
+    std::lock_guard lock(m_impl->mtx);
+    m_impl->starts[key] = performanceCounter;
+}
+
+bool CBIDataReport::GetReportTypeDeltaTime(std::uint64_t key, double& elapsedMs) {
+    const std::int64_t now = plat::CClock::Get().PerformanceCounter();
+    std::lock_guard lock(m_impl->mtx);
+    auto it = m_impl->starts.find(key);
+    if (it == m_impl->starts.end()) return false;
+    elapsedMs = static_cast<double>(now - it->second) * 1000.0 / plat::CClock::PerformanceFrequency();
+    m_impl->starts.erase(it);
+    return true;
+}
+
+std::vector<DataEventRecord> CBIDataReport::Events(std::optional<std::int64_t> eventId, std::int64_t afterSeq) {
+    std::vector<DataEventRecord> out;
+    std::lock_guard lock(m_impl->mtx);
+    sqlite3* db = m_impl->Db();
+    if (!db) return out;
+    sqlite3_stmt* stmt = nullptr;
+    const char* sql = eventId ? "SELECT seq, event, vals, wall_ms, pid FROM events WHERE seq > ? AND event = ? ORDER BY seq"
+                              : "SELECT seq, event, vals, wall_ms, pid FROM events WHERE seq > ? ORDER BY seq";
+    if (sqlite3_prepare_v2(db, sql, -1, &stmt, nullptr) != SQLITE_OK) return out;
+    sqlite3_bind_int64(stmt, 1, afterSeq);
+    if (eventId) sqlite3_bind_int64(stmt, 2, *eventId);
+    while (sqlite3_step(stmt) == SQLITE_ROW) {
+        DataEventRecord r;
+        r.seq = sqlite3_column_int64(stmt, 0);
+        r.eventId = sqlite3_column_int64(stmt, 1);
+        const auto* text = reinterpret_cast<const char*>(sqlite3_column_text(stmt, 2));
+        auto parsed = nlohmann::json::parse(text ? text : "[]", nullptr, false);
+        if (parsed.is_array()) {
+            for (const auto& v : parsed) r.values.push_back(v.is_string() ? v.get<std::string>() : v.dump());
+        }
+        r.wallMs = sqlite3_column_int64(stmt, 3);
+        r.pid = sqlite3_column_int64(stmt, 4);
+        out.push_back(std::move(r));
+    }
+    sqlite3_finalize(stmt);
+    return out;
+}
