@@ -1,0 +1,82 @@
+// The update pipeline's own records: the progress entry of a package in the service's two package
+// tables, the restart levels and the reason and step codes of error reports. The records shared
+// with the download library (package description, download request, completion report, history
+// row) come from its header.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "KVADownload/UpdateInfo.h"
+
+// Restart urgency of an installed package, rising.
+enum _RESTART_SYSTEM_LEVEL : std::int32_t {
+    RESTART_LEVEL_NONE = 0,
+    RESTART_LEVEL_1 = 1,
+    RESTART_LEVEL_2 = 2,
+    RESTART_LEVEL_3 = 3,
+};
+
+// The situation an automatic update runs in: 0 forced or sign-in screen showing, 1 otherwise.
+enum emUpdateScene : std::int32_t {
+    UPDATE_SCENE_RESTRICTED = 0,
+    UPDATE_SCENE_NORMAL = 1,
+};
+
+namespace UpdaterManager {
+
+// Reason of an update error report; 0 reports nothing.
+enum enmUPDATER_ERROR_TYPE : std::int32_t {
+    UPDATER_ERROR_NONE = 0,
+    UPDATER_ERROR_SPACE_OR_BATTERY = 1,
+    UPDATER_ERROR_DISK_SPACE = 2,
+    UPDATER_ERROR_APP_WINDOW_OPEN = 3,
+    UPDATER_ERROR_SYNERGY_IN_USE = 4,
+    UPDATER_ERROR_MANUAL_UNFINISHED = 5,
+    UPDATER_ERROR_NOT_AGREED = 7,
+    UPDATER_ERROR_NOT_IDLE = 8,
+    UPDATER_ERROR_FULL_SCREEN = 9,
+    UPDATER_ERROR_SWITCH_OFF = 10,
+    UPDATER_ERROR_DEPENDENCY = 11,
+    UPDATER_ERROR_APP_SETUP_RUNNING = 12,
+    UPDATER_ERROR_MEETING = 13,
+};
+
+// The step at which an error was reported.
+enum enmUPDATER_LOG_TRACK_TYPE : std::int32_t {
+    UPDATER_TRACK_DISK_SPACE = 12,
+    UPDATER_TRACK_CONTINUE_APP_DOWNLOAD = 18,
+    UPDATER_TRACK_CHECK = 19,
+    UPDATER_TRACK_SYSTEM_STATE_DOWNLOAD = 20,
+    UPDATER_TRACK_INSTALL = 21,
+};
+
+}  // namespace UpdaterManager
+
+// Progress of one package in the service's package tables.
+struct enmUPGRADE_DRIVER_INFO {
+    std::string strInstallFile;
+    std::string strCurVersion;
+    std::string strNextVersion;
+    std::string strNextVersionID;
+    std::string strDriverName;
+    std::string strUrl;
+    std::string strVersionType;
+    bool restartLevel1 = false;
+    bool restartLevel2 = false;
+    bool restartLevel3 = false;
+    bool downloadedThisRun = false;
+    std::uint64_t FileSize = 0;
+    bool isInvolovedA = false;
+    // 0 known, 1 downloading, 2 cancelled, 3 downloaded, 4 download failed, 5 installing,
+    // 6 installed, 7 install failed
+    std::int32_t state = 0;
+    _TOBEUPDATE_DRIVER_INFO::HashInfo hashInfo;
+
+    _RESTART_SYSTEM_LEVEL GetRestartLevel() const {
+        if (restartLevel3) return RESTART_LEVEL_3;
+        if (restartLevel2) return RESTART_LEVEL_2;
+        if (restartLevel1) return RESTART_LEVEL_1;
+        return RESTART_LEVEL_NONE;
+    }
+};
