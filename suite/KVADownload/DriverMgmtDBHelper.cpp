@@ -1,0 +1,103 @@
+#include "KVADownload/DriverMgmtDBHelper.h"
+
+#include <sqlite3.h>
+
+#include <memory>
+
+#include "KVADownload/Folders.h"
+#include "kva/platform/Log.h"
+#include "kva/platform/Paths.h"
+
+namespace {
+
+using Db = std::unique_ptr<sqlite3, int (*)(sqlite3*)>;
+using Stmt = std::unique_ptr<sqlite3_stmt, int (*)(sqlite3_stmt*)>;
+
+Db Open() {
+    const auto file = plat::ToHostPath(GetAppDataFolder() + "\\DriverUpgrade\\UpdateHistory.db");
+    std::error_code ec;
+    std::filesystem::create_directories(file.parent_path(), ec);
+    sqlite3* raw = nullptr;
+    if (sqlite3_open_v2(file.c_str(), &raw, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_FULLMUTEX,
+                        nullptr) != SQLITE_OK) {
+        KVA_LOG_ERROR("cannot open the update history " << file.string() << ": " << (raw ? sqlite3_errmsg(raw) : "?"));
+        sqlite3_close(raw);
+        return Db(nullptr, sqlite3_close);
+    }
+    Db db(raw, sqlite3_close);
+    sqlite3_busy_timeout(raw, 5000);
+    const char* schema =
+        "PRAGMA journal_mode=WAL;"
+        "CREATE TABLE IF NOT EXISTS finished_update ("
+        " row INTEGER PRIMARY KEY AUTOINCREMENT, driver_id TEXT NOT NULL, day_start_text TEXT, aux TEXT,"
+        " file_size INTEGER, cur_version TEXT, next_version TEXT, day_start INTEGER);";
+    char* err = nullptr;
+    if (sqlite3_exec(raw, schema, nullptr, nullptr, &err) != SQLITE_OK) {
+        KVA_LOG_ERROR("cannot prepare the update history: " << (err ? err : "?"));
+        sqlite3_free(err);
+        return Db(nullptr, sqlite3_close);
+    }
+    return db;
+}
+
+std::string Text(sqlite3_stmt* s, int col) {
+    const auto* t = sqlite3_column_text(s, col);
+    return t ? reinterpret_cast<const char*>(t) : "";
+}
+
+}  // namespace
+
+DriverMgmtDBHelper* DriverMgmtDBHelper::GetInstance() {
+    static DriverMgmtDBHelper instance;
+    return &instance;
+}
+
+bool DriverMgmtDBHelper::InsertFinishedUpdateItems(finished_update_package& item) {
+    Db db = Open();
+    if (!db) return false;
+    sqlite3_stmt* raw = nullptr;
+    sqlite3_prepare_v2(db.get(),
+                       "INSERT INTO finished_update (driver_id, day_start_text, aux, file_size, cur_version,"
+                       " next_version, day_start) VALUES (?,?,?,?,?,?,?)",
+                       -1, &raw, nullptr);
+    Stmt stmt(raw, sqlite3_finalize);
+    if (!stmt) return false;
+    sqlite3_bind_text(raw, 1, item.strDriverID.c_str(), -1, SQLITE_TRANSIENT);
+    sqlite3_bind_text(raw, 2, item.strDayStart.c_str(), -1, SQLITE_TRANSIENT);
+    sqlite3_bind_text(raw, 3, item.strAux.c_str(), -1, SQLITE_TRANSIENT);
+    sqlite3_bind_int64(raw, 4, item.FileSize);
+    sqlite3_bind_text(raw, 5, item.strCurVersion.c_str(), -1, SQLITE_TRANSIENT);
+    sqlite3_bind_text(raw, 6, item.strNextVersion.c_str(), -1, SQLITE_TRANSIENT);
+    sqlite3_bind_int64(raw, 7, item.dayStart);
+    if (sqlite3_step(raw) != SQLITE_DONE) {
+        KVA_LOG_ERROR("cannot record the update of driver id " << item.strDriverID << ": " << sqlite3_errmsg(db.get()));
+        return false;
+    }
+    return true;
+}
+
+std::vector<finished_update_package> DriverMgmtDBHelper::GetFinishedUpdateItems(int limit) {
+    std::vector<finished_update_package> rows;
+    Db db = Open();
+    if (!db) return rows;
+    sqlite3_stmt* raw = nullptr;
+    sqlite3_prepare_v2(db.get(),
+                       "SELECT driver_id, day_start_text, aux, file_size, cur_version, next_version, day_start"
+                       " FROM finished_update ORDER BY row DESC LIMIT ?",
+                       -1, &raw, nullptr);
+    Stmt stmt(raw, sqlite3_finalize);
+    if (!stmt) return rows;
+    sqlite3_bind_int(raw, 1, limit);
+    while (sqlite3_step(raw) == SQLITE_ROW) {
+        finished_update_package r;
+        r.strDriverID = Text(raw, 0);
+        r.strDayStart = Text(raw, 1);
+        r.strAux = Text(raw, 2);
+        r.FileSize = sqlite3_column_int64(raw, 3);
+        r.strCurVersion = Text(raw, 4);
+        r.strNextVersion = Text(raw, 5);
+        r.dayStart = sqlite3_column_int64(raw, 6);
+        rows.push_back(std::move(r));
+    }
+    return rows;
+}

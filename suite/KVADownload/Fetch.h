@@ -1,0 +1,27 @@
+// Small transfers of the library (catalogue, signature, reports, the network probe) with libcurl.
+#pragma once
+
+#include <cstddef>
+#include <string>
+
+namespace kvadl {
+
+struct FetchResult {
+    bool transferred = false;  // a complete answer came (any HTTP status)
+    long status = 0;           // HTTP status; 200 for a file:// read that succeeded
+    bool tooLarge = false;     // the body passed `limit` and was cut off
+    std::string body;
+    std::string error;         // why nothing (or only part) came
+};
+
+// GET (or POST `postBody` as JSON when given) with a body limit and a time-out in milliseconds.
+// Only http, https and file URLs are followed.
+FetchResult Fetch(const std::string& url, std::size_t limit, long timeoutMs, const std::string* postBody = nullptr);
+
+// libcurl global set-up, once per process, before any handle.
+void EnsureCurlGlobal();
+
+// A file:// URL's path on the host, or empty.
+std::string FileUrlPath(const std::string& url);
+
+}  // namespace kvadl
