@@ -1,0 +1,44 @@
+// The UI thread. Every window action of the suite runs here: other threads hand closures to
+// dispatch(). Tasks run one at a time, in the order given; window timers fire here too.
+//
+// The thread waits through the platform clock (it counts as one sleeper while idle), so window
+// timers follow the fake clock in tests. Shutdown() runs what is queued, then stops the thread;
+// the process-wide instance shuts down at unload. dispatch() after shutdown drops the task.
+#pragma once
+
+#include <chrono>
+#include <cstdint>
+#include <functional>
+#include <memory>
+
+namespace DuiLib {
+
+class WindowImplBase;
+
+class UIMainQueue {
+public:
+    static UIMainQueue* getInstance();
+
+    // False when the queue is shut down and the task was dropped.
+    bool dispatch(std::function<void()> task);
+    bool IsUIThread() const;
+    // Blocks (real time, at most `timeout`) until the queue is empty and no task runs. For tests
+    // and tools; never call it on the UI thread.
+    bool WaitIdle(std::chrono::milliseconds timeout = std::chrono::milliseconds(10000));
+    void Shutdown();
+
+    // Window timers (SetTimer/KillTimer of the windows). Firing sends WM_TIMER to the window on
+    // the UI thread; a timer due again before it ran fires once.
+    void SetTimer(WindowImplBase* wnd, std::uint32_t id, std::uint32_t intervalMs);
+    void KillTimer(WindowImplBase* wnd, std::uint32_t id);
+    void KillTimers(WindowImplBase* wnd);
+
+    struct Impl;
+    ~UIMainQueue();
+
+private:
+    UIMainQueue();
+    std::unique_ptr<Impl> m_impl;
+};
+
+}  // namespace DuiLib

@@ -1,0 +1,103 @@
+// kva host: the PC-management host service. Loads libKVAUpdaterCheck from its own folder, calls
+// StartKVAServerQuery, runs until SIGINT or SIGTERM, then unloads the library.
+// --cycles N loads, starts and unloads it N times and reports how long each step took.
+#include <signal.h>
+
+#include <algorithm>
+#include <chrono>
+#include <iostream>
+#include <thread>
+
+#include "Verbs.h"
+#include "kva/platform/Clock.h"
+#include "kva/platform/Desktop.h"
+#include "kva/platform/Module.h"
+#include "kva/platform/Text.h"
+
+namespace {
+
+// Set by the signal-watching thread; every wait of the host ends on it.
+plat::CEvent g_quit;
+
+using StartFn = bool (*)();
+using Clock = std::chrono::steady_clock;
+
+std::wstring LibraryPath() {
+    const std::wstring exe = plat::HostExecutablePath();
+    return exe.substr(0, exe.rfind(L'/')) + L"/libKVAUpdaterCheck.so";
+}
+
+struct CycleTimes {
+    double startMs = 0, unloadMs = 0;
+};
+
+bool RunOnce(bool waitForSignal, std::uint32_t holdMs, CycleTimes* times) {
+    plat::HMODULE lib = plat::LoadModule(LibraryPath());
+    if (!lib) {
+        std::cerr << "kva host: cannot load " << plat::ToUtf8(LibraryPath()) << "\n";
+        return false;
+    }
+    auto start = reinterpret_cast<StartFn>(plat::GetModuleExport(lib, "StartKVAServerQuery"));
+    if (!start) {
+        std::cerr << "kva host: the library has no StartKVAServerQuery\n";
+        plat::FreeModule(lib);
+        return false;
+    }
+    auto t0 = Clock::now();
+    const bool started = start();
+    times->startMs = std::chrono::duration<double, std::milli>(Clock::now() - t0).count();
+    if (!started) std::cerr << "kva host: StartKVAServerQuery returned false\n";
+    if (waitForSignal) plat::CClock::Get().Wait({&g_quit}, plat::CClock::kInfinite);
+    else if (holdMs) plat::CClock::Get().Wait({&g_quit}, holdMs);
+    t0 = Clock::now();
+    plat::FreeModule(lib);
+    times->unloadMs = std::chrono::duration<double, std::milli>(Clock::now() - t0).count();
+    return started;
+}
+
+// SIGINT and SIGTERM are taken by one thread with sigwait, so no handler runs in signal context.
+void BlockSignalsAndWatch() {
+    sigset_t set;
+    sigemptyset(&set);
+    sigaddset(&set, SIGINT);
+    sigaddset(&set, SIGTERM);
+    pthread_sigmask(SIG_BLOCK, &set, nullptr);
+    std::thread([set] {
+        int sig = 0;
+        sigwait(&set, &sig);
+        (void)sig;
+        g_quit.Set();
+    }).detach();
+}
+
+}  // namespace
+
+KVA_VERB(host) {
+    auto* cmd = app.add_subcommand("host", "Run the host service: load the updater library and start it");
+    auto cycles = std::make_shared<int>(0);
+    auto holdMs = std::make_shared<std::uint32_t>(50);
+    cmd->add_option("--cycles", *cycles, "Load, start and unload the library this many times, then exit")
+        ->check(CLI::NonNegativeNumber);
+    cmd->add_option("--hold-ms", *holdMs, "With --cycles: how long each start runs before the unload");
+    cmd->callback([&globals, cycles, holdMs] {
+        if (!kva::PrepareMachine(globals)) throw CLI::RuntimeError(1);
+        BlockSignalsAndWatch();
+        plat::AddProcess(L"PilotdeckService.exe");
+        const bool forever = *cycles == 0;
+        double maxStart = 0, maxUnload = 0, sumUnload = 0;
+        int ok = 0;
+        for (int i = 0; forever ? i < 1 : i < *cycles; ++i) {
+            CycleTimes t;
+            if (!RunOnce(forever, *holdMs, &t)) break;
+            ++ok;
+            maxStart = std::max(maxStart, t.startMs);
+            maxUnload = std::max(maxUnload, t.unloadMs);
+            sumUnload += t.unloadMs;
+            if (g_quit.IsSet()) break;
+        }
+        plat::RemoveProcess(L"PilotdeckService.exe");
+        std::cout << "kva host: " << ok << " start(s); start max " << maxStart << " ms; unload max " << maxUnload
+                  << " ms, mean " << (ok ? sumUnload / ok : 0) << " ms\n";
+        if (ok == 0 || (!forever && ok < *cycles && !g_quit.IsSet())) throw CLI::RuntimeError(1);
+    });
+}
