@@ -1,7 +1,14 @@
-# Links `target` with every library of ours that exists in this build, so programs that sit above
-# all layers (kva, benchmarks, fuzz targets) pick up new libraries without editing their lists.
+# Links `target` with every suite library and the platform that exist in this build, so programs
+# that sit above all layers (kva, benchmarks, fuzz targets) pick up new libraries without editing
+# their lists. WITH_LIBRARY also links libKVAUpdaterCheck; the host (kva) must not, because it
+# loads and unloads the library itself.
 function(kva_link_all_libraries target)
-  foreach(_lib KVAUpdaterCheck SuiteUtil IPCMessage DataReport KVADownload DuiLib KVATipsSDK kvaplatform)
+  cmake_parse_arguments(L "WITH_LIBRARY" "" "" ${ARGN})
+  set(_libs SuiteUtil IPCMessage DataReport KVADownload DuiLib KVATipsSDK kvaplatform)
+  if(L_WITH_LIBRARY)
+    list(PREPEND _libs KVAUpdaterCheck)
+  endif()
+  foreach(_lib ${_libs})
     if(TARGET ${_lib})
       target_link_libraries(${target} PRIVATE ${_lib})
     endif()

@@ -1,6 +1,10 @@
 #include "kva/platform/Paths.h"
 
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <algorithm>
+#include <cerrno>
 
 #include "kva/platform/Machine.h"
 #include "kva/platform/Text.h"
@@ -64,5 +68,15 @@ std::string ToWindowsPath(const std::filesystem::path& hostPath) {
 
 std::string ProgramDataFolder() { return "C:\\ProgramData"; }
 std::string ProgramFilesX86() { return "C:\\Program Files (x86)"; }
+
+bool MakePrivateFolder(const std::filesystem::path& folder) {
+    std::error_code ec;
+    if (!folder.parent_path().empty()) std::filesystem::create_directories(folder.parent_path(), ec);
+    if (mkdir(folder.c_str(), 0700) != 0 && errno != EEXIST) return false;
+    struct stat st {};
+    if (lstat(folder.c_str(), &st) != 0 || !S_ISDIR(st.st_mode) || st.st_uid != geteuid()) return false;
+    if ((st.st_mode & 0777) != 0700 && chmod(folder.c_str(), 0700) != 0) return false;
+    return true;
+}
 
 }  // namespace plat

@@ -500,7 +500,10 @@ void CDriverDownloadManager::Run(std::shared_ptr<Job> job) {
             KVA_LOG_ERROR("download of driver id " << id << " failed: " << out.reason);
             fs::path target;
             std::error_code ec;
-            if (out.code == DOWNLOAD_ERROR_HASH && TargetOf(job->param, &target)) fs::remove(target.string() + ".part", ec);
+            // A part that can still be completed (network, space) stays for the next attempt.
+            const bool resumable = out.code == DOWNLOAD_ERROR_NETWORK || out.code == DOWNLOAD_ERROR_TRUNCATED ||
+                                   out.code == DOWNLOAD_ERROR_DISK_FULL;
+            if (!resumable && TargetOf(job->param, &target)) fs::remove(target.string() + ".part", ec);
             cb.errorCode = out.code;
             if (job->error) job->error(cb);
             else if (job->finish) job->finish(cb);

@@ -235,7 +235,12 @@ int GetDriverNewVersionEx(std::vector<_TOBEUPDATE_DRIVER_INFO>& packages, std::v
         if (CompareVersion(info.strCurVersion, info.versionInfo.strNextVersion) != VERSION_OFFERED_NEWER) continue;
         const std::wstring ignoredKey = L"SOFTWARE\\Vantor\\KVADownload\\Ignored\\" + plat::FromUtf8(info.strDriverID);
         if (ReadMachineString(ignoredKey, L"Version") == info.versionInfo.strNextVersion) {
-            std::time_t t = static_cast<std::time_t>(std::stoll("0" + ReadMachineString(ignoredKey, L"Time")));
+            std::time_t t = 0;
+            try {
+                t = static_cast<std::time_t>(std::stoll(ReadMachineString(ignoredKey, L"Time")));
+            } catch (...) {
+                // an unreadable time shows as the epoch; the ignore itself still holds
+            }
             char when[32] = {};
             std::tm tm{};
             localtime_r(&t, &tm);

@@ -153,6 +153,7 @@ struct CUpdateServer::Impl {
             buf.append(chunk, static_cast<std::size_t>(n));
             headerEnd = buf.find("\r\n\r\n");
         }
+        if (headerEnd > kMaxHeader) return false;
         std::size_t lineEnd = buf.find("\r\n");
         const std::string first = buf.substr(0, lineEnd);
         const auto s1 = first.find(' '), s2 = first.rfind(' ');

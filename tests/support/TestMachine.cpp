@@ -4,6 +4,10 @@
 
 #include <atomic>
 #include <climits>
+#include <fstream>
+#include <thread>
+
+#include "kva/platform/Paths.h"
 
 #include "kva/platform/Clock.h"
 #include "kva/platform/Machine.h"
@@ -25,6 +29,24 @@ void CTestMachine::TearDown() {
         std::error_code ec;
         std::filesystem::remove_all(m_state, ec);
     }
+}
+
+bool Eventually(const std::function<bool()>& condition, std::chrono::milliseconds timeout) {
+    const auto end = std::chrono::steady_clock::now() + timeout;
+    while (!condition()) {
+        if (std::chrono::steady_clock::now() > end) return false;
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    return true;
+}
+
+void WriteCommonConfig(const std::string& serviceUrl, int initTimeMinutes, int periodMinutes,
+                       const std::string& extraUpdateAttributes) {
+    const auto file = plat::ToHostPath("C:\\Program Files\\Vantor\\Pilotdeck\\config\\commoncfg.xml");
+    std::filesystem::create_directories(file.parent_path());
+    std::ofstream(file) << "<commoncfg><UpdateService url=\"" << serviceUrl << "\"/><Update initTime=\""
+                        << initTimeMinutes << "\" queryPeriod=\"" << periodMinutes << "\" " << extraUpdateAttributes
+                        << "/></commoncfg>";
 }
 
 std::filesystem::path BinaryPath(const std::string& name) {

@@ -3,7 +3,10 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <filesystem>
+#include <functional>
+#include <string>
 
 namespace kvatest {
 
@@ -16,6 +19,15 @@ protected:
 private:
     std::filesystem::path m_state;
 };
+
+// Polls `condition` (real time, at most `timeout`) until it holds: for effects another thread
+// produces after the fake clock moved. Never a fixed sleep.
+bool Eventually(const std::function<bool()>& condition,
+                std::chrono::milliseconds timeout = std::chrono::milliseconds(10000));
+
+// Writes the suite's common configuration of the current machine.
+void WriteCommonConfig(const std::string& serviceUrl, int initTimeMinutes, int periodMinutes,
+                       const std::string& extraUpdateAttributes = "");
 
 // Path of a helper executable built beside the tests.
 std::filesystem::path BinaryPath(const std::string& name);

@@ -19,4 +19,9 @@ std::string ToWindowsPath(const std::filesystem::path& hostPath);
 std::string ProgramDataFolder();   // "C:\\ProgramData"
 std::string ProgramFilesX86();     // "C:\\Program Files (x86)"
 
+// Makes `folder` (a host path) a folder that only the current user may enter: creates it with mode
+// 0700 when absent, and refuses (false) a folder that is a symbolic link, not a folder, or owned by
+// someone else. An existing folder of ours is narrowed to 0700.
+bool MakePrivateFolder(const std::filesystem::path& folder);
+
 }  // namespace plat

@@ -9,7 +9,8 @@
 // that is not an archive is its own installer.
 //
 // Callbacks run on the download's thread with no lock of the manager held, so they may call the
-// manager again. On success the finish callback gets success = true and the installer path; on
+// manager again (but a download counts as running until its callback returns, so a callback
+// cannot restart its own package, and must never call Shutdown). On success the finish callback gets success = true and the installer path; on
 // failure the error callback gets errorCode (DownloadError) when one is bound, else the finish
 // callback gets success = false; a cancel ends in the cancel callback. Nothing half-written is
 // left under the target's name. Progress callbacks get the percentage in cbValue1.

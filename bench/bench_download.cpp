@@ -1,0 +1,309 @@
+// A 1 GiB package over loopback, served by nginx so the server is not what is measured: our
+// download (streamed to disk, SHA-256 while streaming) beside the curl tool writing the file then
+// sha256sum, and a bare libcurl loop writing and hashing in its write callback (the floor).
+// Prints MB/s of each, the ratios, and the resident-memory growth of ours.
+#include <benchmark/benchmark.h>
+#include <curl/curl.h>
+#include <fcntl.h>
+#include <openssl/evp.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/socket.h>
+#include <sys/wait.h>
+#include <unistd.h>
+#include <arpa/inet.h>
+#include <netinet/in.h>
+
+#include <atomic>
+#include <condition_variable>
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <iostream>
+#include <map>
+#include <mutex>
+#include <thread>
+
+#include "KVADownload/DriverDownloadManager.h"
+#include "KVADownload/Folders.h"
+#include "Util/CommonCfgMgr.h"
+#include "kva/platform/Machine.h"
+#include "kva/platform/Paths.h"
+
+extern char** environ;
+
+namespace {
+
+namespace fs = std::filesystem;
+
+constexpr std::uint64_t kSize = 1ull << 30;
+const fs::path kWork = fs::temp_directory_path() / "kva-bench-download";
+
+std::string g_url, g_hash;
+pid_t g_nginx = -1;
+std::map<std::string, double> g_best;  // MB/s, best of the repetitions
+double g_rssGrowthMiB = 0;
+
+std::string Hex(const unsigned char* d, unsigned n) {
+    static const char* h = "0123456789abcdef";
+    std::string s;
+    for (unsigned i = 0; i < n; ++i) s += {h[d[i] >> 4], h[d[i] & 15]};
+    return s;
+}
+
+// 1 GiB of pseudo-random bytes (so nothing along the way can compress it) and its hash.
+void MakePackage(const fs::path& file) {
+    EVP_MD_CTX* sha = EVP_MD_CTX_new();
+    EVP_DigestInit_ex(sha, EVP_sha256(), nullptr);
+    std::vector<std::uint64_t> buf(1 << 17);
+    std::uint64_t x = 0x9E3779B97F4A7C15ull;
+    std::ofstream out(file, std::ios::binary);
+    for (std::uint64_t done = 0; done < kSize; done += buf.size() * 8) {
+        for (auto& v : buf) {
+            x ^= x << 13;
+            x ^= x >> 7;
+            x ^= x << 17;
+            v = x;
+        }
+        out.write(reinterpret_cast<const char*>(buf.data()), static_cast<std::streamsize>(buf.size() * 8));
+        EVP_DigestUpdate(sha, buf.data(), buf.size() * 8);
+    }
+    unsigned char d[EVP_MAX_MD_SIZE];
+    unsigned n = 0;
+    EVP_DigestFinal_ex(sha, d, &n);
+    EVP_MD_CTX_free(sha);
+    g_hash = Hex(d, n);
+}
+
+int FreePort() {
+    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t len = sizeof(a);
+    ::bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof(a));
+    ::getsockname(fd, reinterpret_cast<sockaddr*>(&a), &len);
+    ::close(fd);
+    return ntohs(a.sin_port);
+}
+
+bool StartNginx(const fs::path& root) {
+    const int port = FreePort();
+    const fs::path conf = kWork / "nginx.conf";
+    std::ofstream(conf) << (geteuid() == 0 ? "user root;\n" : "") << "daemon off;\nworker_processes 1;\npid "
+                        << (kWork / "nginx.pid").string() << ";\nerror_log " << (kWork / "error.log").string()
+                        << ";\nevents { worker_connections 64; }\nhttp {\n access_log off;\n client_body_temp_path "
+                        << (kWork / "tmp").string() << ";\n proxy_temp_path " << (kWork / "tmp").string()
+                        << ";\n fastcgi_temp_path " << (kWork / "tmp").string() << ";\n uwsgi_temp_path "
+                        << (kWork / "tmp").string() << ";\n scgi_temp_path " << (kWork / "tmp").string()
+                        << ";\n sendfile on;\n server { listen 127.0.0.1:" << port << "; root " << root.string()
+                        << "; }\n}\n";
+    const std::string prefix = kWork.string() + "/", confText = conf.string();
+    char* argv[] = {const_cast<char*>("/usr/sbin/nginx"), const_cast<char*>("-p"), const_cast<char*>(prefix.c_str()),
+                    const_cast<char*>("-c"), const_cast<char*>(confText.c_str()), nullptr};
+    if (posix_spawn(&g_nginx, argv[0], nullptr, nullptr, argv, environ) != 0) return false;
+    g_url = "http://127.0.0.1:" + std::to_string(port);
+    for (int i = 0; i < 500; ++i) {
+        const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+        sockaddr_in a{};
+        a.sin_family = AF_INET;
+        a.sin_port = htons(static_cast<std::uint16_t>(port));
+        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        const bool ok = ::connect(fd, reinterpret_cast<sockaddr*>(&a), sizeof(a)) == 0;
+        ::close(fd);
+        if (ok) return true;
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    return false;
+}
+
+void StopNginx() {
+    if (g_nginx <= 0) return;
+    ::kill(g_nginx, SIGTERM);
+    ::waitpid(g_nginx, nullptr, 0);
+    g_nginx = -1;
+}
+
+std::uint64_t RssKiB() {
+    std::ifstream in("/proc/self/status");
+    std::string line;
+    while (std::getline(in, line))
+        if (line.rfind("VmRSS:", 0) == 0) return std::stoull(line.substr(6));
+    return 0;
+}
+
+int Run(const std::vector<std::string>& args, std::string* out) {
+    int pipeFd[2];
+    if (::pipe(pipeFd) != 0) return -1;
+    posix_spawn_file_actions_t fa;
+    posix_spawn_file_actions_init(&fa);
+    posix_spawn_file_actions_adddup2(&fa, pipeFd[1], STDOUT_FILENO);
+    posix_spawn_file_actions_addclose(&fa, pipeFd[0]);
+    std::vector<char*> argv;
+    for (const auto& a : args) argv.push_back(const_cast<char*>(a.c_str()));
+    argv.push_back(nullptr);
+    pid_t pid = -1;
+    const int rc = posix_spawnp(&pid, argv[0], &fa, nullptr, argv.data(), environ);
+    posix_spawn_file_actions_destroy(&fa);
+    ::close(pipeFd[1]);
+    char buf[512];
+    ssize_t n;
+    while ((n = ::read(pipeFd[0], buf, sizeof(buf))) > 0) out->append(buf, static_cast<std::size_t>(n));
+    ::close(pipeFd[0]);
+    int status = 0;
+    if (rc != 0 || ::waitpid(pid, &status, 0) != pid) return -1;
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+void Record(benchmark::State& state, const std::string& name, double seconds) {
+    const double mbps = static_cast<double>(kSize) / 1e6 / seconds;
+    state.counters["MB/s"] = mbps;
+    g_best[name] = std::max(g_best[name], mbps);
+}
+
+void BM_CurlToolThenSha256sum(benchmark::State& state) {
+    const fs::path out = kWork / "curl.out";
+    for (auto _ : state) {
+        const auto t0 = std::chrono::steady_clock::now();
+        std::string ignored, sum;
+        if (Run({"curl", "-s", "-o", out.string(), g_url + "/package.bin"}, &ignored) != 0 ||
+            Run({"sha256sum", out.string()}, &sum) != 0 || sum.substr(0, 64) != g_hash) {
+            state.SkipWithError("curl or sha256sum failed");
+            break;
+        }
+        Record(state, "curl+sha256sum", std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count());
+        fs::remove(out);
+    }
+}
+
+struct BareSink {
+    int fd;
+    EVP_MD_CTX* sha;
+};
+
+size_t BareWrite(char* d, size_t s, size_t n, void* u) {
+    auto* sink = static_cast<BareSink*>(u);
+    const size_t len = s * n;
+    if (::write(sink->fd, d, len) != static_cast<ssize_t>(len)) return 0;
+    EVP_DigestUpdate(sink->sha, d, len);
+    return len;
+}
+
+void BM_BareLibcurlLoop(benchmark::State& state) {
+    const fs::path out = kWork / "bare.out";
+    for (auto _ : state) {
+        const auto t0 = std::chrono::steady_clock::now();
+        BareSink sink{::open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644), EVP_MD_CTX_new()};
+        EVP_DigestInit_ex(sink.sha, EVP_sha256(), nullptr);
+        CURL* h = curl_easy_init();
+        const std::string url = g_url + "/package.bin";
+        curl_easy_setopt(h, CURLOPT_URL, url.c_str());
+        curl_easy_setopt(h, CURLOPT_WRITEFUNCTION, BareWrite);
+        curl_easy_setopt(h, CURLOPT_WRITEDATA, &sink);
+        const CURLcode rc = curl_easy_perform(h);
+        curl_easy_cleanup(h);
+        ::close(sink.fd);
+        unsigned char d[EVP_MAX_MD_SIZE];
+        unsigned n = 0;
+        EVP_DigestFinal_ex(sink.sha, d, &n);
+        EVP_MD_CTX_free(sink.sha);
+        if (rc != CURLE_OK || Hex(d, n) != g_hash) {
+            state.SkipWithError("bare loop failed");
+            break;
+        }
+        Record(state, "bare libcurl", std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count());
+        fs::remove(out);
+    }
+}
+
+void BM_KvaDownload(benchmark::State& state) {
+    auto* mgr = CDriverDownloadManager::GetInstance();
+    download_param p;
+    p.strDriverID = "16";
+    p.strNextVersion = "1.0";
+    p.strUrl = "package.bin";
+    p.strFilepath = GetDownloadPath("16", "1.0", 1, 1) + "\\update.zip";
+    p.strHashAlgo = "SHA256";
+    p.strHash = g_hash;
+    p.FileSize = kSize;
+    p.upateType = 5;
+    for (auto _ : state) {
+        std::mutex m;
+        std::condition_variable cv;
+        bool done = false, ok = false;
+        auto end = [&](_DownloadCbParam r) {
+            std::lock_guard lock(m);
+            done = true;
+            ok = r.success;
+            cv.notify_all();
+        };
+        std::atomic<bool> sampling{true};
+        std::atomic<std::uint64_t> peak{0};
+        const std::uint64_t before = RssKiB();
+        std::thread sampler([&] {
+            while (sampling) {
+                peak = std::max<std::uint64_t>(peak, RssKiB());
+                std::this_thread::sleep_for(std::chrono::milliseconds(20));
+            }
+        });
+        const auto t0 = std::chrono::steady_clock::now();
+        mgr->Init(p);
+        mgr->FuncBind("16", 5, {}, end, end, end);
+        mgr->BeginDownload("16", 5);
+        {
+            std::unique_lock lock(m);
+            cv.wait(lock, [&] { return done; });
+        }
+        const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
+        mgr->WaitAllIdle(std::chrono::seconds(60));
+        sampling = false;
+        sampler.join();
+        if (!ok) {
+            state.SkipWithError("download failed");
+            break;
+        }
+        const double growth = (static_cast<double>(peak) - static_cast<double>(before)) / 1024.0;
+        state.counters["rss_growth_MiB"] = growth;
+        g_rssGrowthMiB = std::max(g_rssGrowthMiB, growth);
+        Record(state, "kva download", seconds);
+        fs::remove_all(plat::ToHostPath(GetDownloadPath("16", "1.0", 0, 1)));
+        GetDownloadPath("16", "1.0", 1, 1);
+    }
+}
+
+BENCHMARK(BM_BareLibcurlLoop)->Iterations(1)->Repetitions(3)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(BM_KvaDownload)->Iterations(1)->Repetitions(3)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(BM_CurlToolThenSha256sum)->Iterations(1)->Repetitions(3)->Unit(benchmark::kMillisecond)->UseRealTime();
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    benchmark::Initialize(&argc, argv);
+    fs::remove_all(kWork);
+    fs::create_directories(kWork / "root");
+    fs::create_directories(kWork / "tmp");
+    std::cout << "making a 1 GiB package..." << std::endl;
+    MakePackage(kWork / "root" / "package.bin");
+    if (::access("/usr/sbin/nginx", X_OK) != 0 || !StartNginx(kWork / "root")) {
+        std::cerr << "bench_download: nginx is needed (make deps)\n";
+        return 1;
+    }
+    plat::OpenMachine(kWork / "machine");
+    const auto cfg = CCommonCfgMgr::FilePath();
+    fs::create_directories(cfg.parent_path());
+    std::ofstream(cfg) << "<commoncfg><UpdateService url=\"" << g_url << "\"/></commoncfg>\n";
+    curl_global_init(CURL_GLOBAL_DEFAULT);
+    benchmark::RunSpecifiedBenchmarks();
+    benchmark::Shutdown();
+    CDriverDownloadManager::GetInstance()->Shutdown();
+    StopNginx();
+    const double ours = g_best["kva download"], bare = g_best["bare libcurl"], tool = g_best["curl+sha256sum"];
+    std::printf("\nbest of each (MB/s): kva download %.0f, bare libcurl loop %.0f, curl then sha256sum %.0f\n", ours,
+                bare, tool);
+    if (bare > 0 && tool > 0)
+        std::printf("kva / bare loop = %.2f (target >= 0.90), kva / curl+sha256sum = %.2f (target >= 1.50)\n",
+                    ours / bare, ours / tool);
+    std::printf("resident memory growth during our download: %.1f MiB (target < 32)\n", g_rssGrowthMiB);
+    fs::remove_all(kWork);
+    return 0;
+}

@@ -1,0 +1,39 @@
+// The items the library builds for its IPC traffic.
+#pragma once
+
+#include <cstdint>
+
+#include "IPCMessage/IPCMessageItem.h"
+
+// The answer to `request`: back to its sender, under its message id, carrying its sync id
+// unchanged, with second id -1. The payload is not copied (the client copies it when posting).
+inline tagIPC_MESSAGE_ITEM MakeIPCReply(const tagIPC_MESSAGE_ITEM& request, std::int32_t nSenderId, char* pData,
+                                        std::int32_t nLength) {
+    tagIPC_MESSAGE_ITEM reply;
+    reply.nReceiverID = request.nSenderID;
+    reply.nSenderID = nSenderId;
+    reply.nMessageID = request.nMessageID;
+    reply.nReplyMessageID = -1;
+    reply.nReserved = -1;
+    reply.nSyncMessageId = request.nSyncMessageId;
+    reply.nMessageLen = nLength;
+    reply.pszMessage = pData;
+    reply.bReserved = false;
+    return reply;
+}
+
+// An item originated by the library with no sender stated (the generic send to an endpoint).
+inline tagIPC_MESSAGE_ITEM MakeIPCPost(std::int32_t nReceiverId, std::int32_t nMessageId, std::int32_t nSecondId,
+                                       char* pData, std::int32_t nLength) {
+    tagIPC_MESSAGE_ITEM item;
+    item.nReceiverID = nReceiverId;
+    item.nSenderID = -1;
+    item.nMessageID = nMessageId;
+    item.nReplyMessageID = nSecondId;
+    item.nReserved = -1;
+    item.nSyncMessageId = 0;
+    item.nMessageLen = nLength;
+    item.pszMessage = pData;
+    item.bReserved = false;
+    return item;
+}

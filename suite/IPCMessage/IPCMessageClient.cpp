@@ -1,0 +1,668 @@
+#include "IPCMessage/IPCMessageClient.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <cstring>
+#include <atomic>
+#include <condition_variable>
+#include <deque>
+#include <list>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <unordered_map>
+#include <utility>
+#include <vector>
+
+#include "IPCMessage/IPCEndpoint.h"
+#include "IPCMessage/IPCFrame.h"
+#include "ZmqSupport.h"
+#include "kva/platform/Clock.h"
+#include "kva/platform/Log.h"
+
+using ipcmsg::CFrame;
+using ipcmsg::EFrameError;
+using ipcmsg::EFrameKind;
+
+namespace {
+
+constexpr int kSendLingerMs = 500;  // what a destroyed client's queued posts get to leave
+constexpr int kRecvLingerMs = 100;  // for the Bye
+constexpr int kReconnectMs = 20;
+constexpr int kReconnectMaxMs = 500;
+constexpr auto kReannounce = std::chrono::seconds(5);
+constexpr std::size_t kMaxQueued = 4096;  // received items waiting for the dispatch thread
+constexpr int kRecvBatch = 256;           // frames taken between two polls
+
+std::atomic<unsigned> g_clientCounter{0};
+
+// The payload of this thread's last reply (SendIPCMessage).
+thread_local std::string t_replyPayload;
+
+struct CPending {
+    CPending(std::int32_t id, std::int32_t sync) : messageId(id), syncId(sync) {}
+    const std::int32_t messageId;
+    const std::int32_t syncId;
+    plat::CEvent done;
+    zmq::message_t reply;  // guarded by pendingMutex
+    bool completed = false;
+};
+
+std::string Hex(std::int32_t v) {
+    char buf[16];
+    std::snprintf(buf, sizeof(buf), "0x%X", static_cast<unsigned>(v));
+    return buf;
+}
+
+bool Decode(const zmq::message_t& m, CFrame* frame) {
+    return ipcmsg::DecodeFrame(m.data<std::uint8_t>(), m.size(), frame) == EFrameError::None;
+}
+
+}  // namespace
+
+struct CIPCMessageClient::Impl {
+    Impl(int id, bool receiveFlag, bool inlineFlag)
+        : endpointId(id), receive(receiveFlag), inlineDispatch(inlineFlag), endpoint(ipcmsg::HubEndpoint()) {}
+
+    const std::int32_t endpointId;
+    const bool receive;
+    const bool inlineDispatch;
+    const std::string endpoint;
+    bool broken = false;  // set at construction only
+    std::shared_ptr<zmq::context_t> ctx;  // declared before the sockets: closed after them
+
+    // Posting, from any thread.
+    std::mutex sendMutex;
+    zmq::socket_t sendSock;  // guarded by sendMutex
+    bool sendOpen = false;   // guarded by sendMutex
+    std::atomic<bool> lastPostFailed{false};
+
+    // Waking the I/O thread, and the subscriptions it sends, from any thread.
+    std::mutex ctlMutex;
+    zmq::socket_t ctlSend;                                                 // guarded by ctlMutex
+    std::vector<std::pair<std::uint32_t, std::uint32_t>> subscriptions;  // guarded by ctlMutex
+    std::uint64_t generation = 1;  // guarded by ctlMutex; +1 per subscription, 1 is the announcement
+
+    // The I/O thread's own.
+    zmq::socket_t ctlRecv, recvSock, monitor;
+    std::size_t subscriptionsSent = 0;
+    std::int32_t controlSeq = 0;
+    std::deque<std::pair<std::int32_t, std::uint64_t>> unacked;  // (sequence, generation it covers)
+    std::vector<zmq::message_t> batch;
+
+    std::mutex ackMutex;
+    std::condition_variable ackCv;
+    std::uint64_t ackedGeneration = 0;  // guarded by ackMutex
+
+    // Callbacks.
+    std::mutex cbMutex;
+    std::condition_variable cbIdle;
+    std::unordered_map<std::int32_t, std::shared_ptr<MessageCallback>> callbacks;  // guarded by cbMutex
+    std::shared_ptr<MessageCallback> subscribeCallback;                            // guarded by cbMutex
+    std::shared_ptr<MessageCallback> defaultCallback;                              // guarded by cbMutex
+    const MessageCallback* running = nullptr;                                      // guarded by cbMutex
+
+    // Received items for the dispatch thread.
+    std::mutex queueMutex;
+    std::condition_variable queueCv;
+    std::vector<zmq::message_t> queue;  // guarded by queueMutex
+    bool stopDispatch = false;          // guarded by queueMutex
+    std::atomic<bool> ioPaused{false};  // the I/O thread stopped reading: the queue is full
+
+    // SendIPCMessage calls in progress.
+    std::mutex pendingMutex;
+    std::condition_variable sendsDone;
+    std::list<CPending*> pending;  // guarded by pendingMutex
+    int activeSends = 0;           // guarded by pendingMutex
+    bool stopping = false;         // guarded by pendingMutex
+    std::atomic<int> pendingCount{0};
+    plat::CEvent stopEvent;
+    plat::CEvent announced;  // the hub acknowledged this client's announcement (reset on reconnection)
+
+    std::thread ioThread, dispatchThread;
+    std::atomic<std::thread::id> ioThreadId{}, dispatchThreadId{};
+
+    std::atomic<std::uint64_t> posted{0}, refused{0}, received{0}, unhandled{0}, callbackErrors{0}, malformed{0};
+
+    void Start(const std::shared_ptr<Impl>& self);
+    void Shutdown();
+
+    bool Post(EFrameKind kind, std::uint8_t flags, const tagIPC_MESSAGE_ITEM& item);
+    void Wake(char command);
+    void WakeLocked(char command);
+
+    // I/O thread.
+    void IoLoop();
+    std::int32_t SendControl(EFrameKind kind, std::int32_t a, std::int32_t b);
+    void Announce();
+    void SendNewSubscriptions();
+    void WatchConnection();
+    void ReceiveBatch();
+    void HandleAck(std::int32_t seq);
+    bool TryComplete(const CFrame& frame, zmq::message_t& bytes);
+
+    // Dispatch thread (or the I/O thread with inline dispatch).
+    void DispatchLoop();
+    void Dispatch(const CFrame& frame);
+    bool Rebind(std::shared_ptr<MessageCallback>* slot, std::shared_ptr<MessageCallback> callback,
+                std::unique_lock<std::mutex>& lock);
+    void WaitNotRunning(std::unique_lock<std::mutex>& lock, const MessageCallback* old);
+};
+
+void CIPCMessageClient::Impl::Start(const std::shared_ptr<Impl>& self) {
+    if (!ipcmsg::PrepareEndpoint(endpoint)) {
+        broken = true;
+        return;
+    }
+    try {
+        ctx = ipcmsg::SharedZmqContext();
+        sendSock = zmq::socket_t(*ctx, zmq::socket_type::dealer);
+        sendSock.set(zmq::sockopt::linger, kSendLingerMs);
+        sendSock.set(zmq::sockopt::reconnect_ivl, kReconnectMs);
+        sendSock.set(zmq::sockopt::reconnect_ivl_max, kReconnectMaxMs);
+        sendSock.set(zmq::sockopt::maxmsgsize, static_cast<std::int64_t>(ipcmsg::kMaxFrameBytes));
+        sendSock.connect(endpoint);
+        if (receive) {
+            const std::string unique = std::to_string(g_clientCounter.fetch_add(1));
+            ctlSend = zmq::socket_t(*ctx, zmq::socket_type::pair);
+            ctlSend.set(zmq::sockopt::linger, 0);
+            ctlSend.bind("inproc://kva-ipc-ctl-" + unique);
+            ctlRecv = zmq::socket_t(*ctx, zmq::socket_type::pair);
+            ctlRecv.set(zmq::sockopt::linger, 0);
+            ctlRecv.connect("inproc://kva-ipc-ctl-" + unique);
+            recvSock = zmq::socket_t(*ctx, zmq::socket_type::dealer);
+            recvSock.set(zmq::sockopt::linger, kRecvLingerMs);
+            recvSock.set(zmq::sockopt::reconnect_ivl, kReconnectMs);
+            recvSock.set(zmq::sockopt::reconnect_ivl_max, kReconnectMaxMs);
+            recvSock.set(zmq::sockopt::maxmsgsize, static_cast<std::int64_t>(ipcmsg::kMaxFrameBytes));
+            const std::string mon = "inproc://kva-ipc-mon-" + unique;
+            if (zmq_socket_monitor(recvSock.handle(), mon.c_str(), ZMQ_EVENT_HANDSHAKE_SUCCEEDED | ZMQ_EVENT_DISCONNECTED) != 0) {
+                throw zmq::error_t();
+            }
+            monitor = zmq::socket_t(*ctx, zmq::socket_type::pair);
+            monitor.set(zmq::sockopt::linger, 0);
+            monitor.connect(mon);
+            recvSock.connect(endpoint);
+        }
+    } catch (const zmq::error_t& e) {
+        KVA_LOG_ERROR("IPC client " << Hex(endpointId) << " cannot use " << endpoint << ": " << e.what());
+        broken = true;
+        if (recvSock) zmq_socket_monitor(recvSock.handle(), nullptr, 0);
+        for (zmq::socket_t* s : {&sendSock, &ctlSend, &ctlRecv, &recvSock, &monitor}) s->close();
+        return;
+    }
+    sendOpen = true;
+    if (receive) {
+        ioThread = std::thread([self] { self->IoLoop(); });
+        if (!inlineDispatch) dispatchThread = std::thread([self] { self->DispatchLoop(); });
+    }
+}
+
+void CIPCMessageClient::Impl::Shutdown() {
+    {
+        std::lock_guard lock(pendingMutex);
+        stopping = true;
+    }
+    stopEvent.Set();  // ends the waits of SendIPCMessage
+    {
+        std::unique_lock lock(pendingMutex);
+        sendsDone.wait(lock, [this] { return activeSends == 0; });
+    }
+    std::shared_ptr<MessageCallback> lastSubscribe, lastDefault;
+    std::unordered_map<std::int32_t, std::shared_ptr<MessageCallback>> lastCallbacks;
+    {
+        std::lock_guard lock(cbMutex);
+        lastCallbacks.swap(callbacks);
+        lastSubscribe.swap(subscribeCallback);
+        lastDefault.swap(defaultCallback);
+    }
+    if (receive && !broken) {
+        Wake('s');
+        {
+            std::lock_guard lock(queueMutex);
+            stopDispatch = true;
+        }
+        queueCv.notify_all();
+        const auto self = std::this_thread::get_id();
+        for (std::thread* t : {&ioThread, &dispatchThread}) {
+            if (!t->joinable()) continue;
+            if (t->get_id() == self) {
+                KVA_LOG_ERROR("IPC client " << Hex(endpointId) << " destroyed from its own callback");
+                t->detach();
+            } else {
+                t->join();
+            }
+        }
+    }
+    {
+        std::lock_guard lock(sendMutex);
+        sendOpen = false;
+        sendSock.close();
+    }
+    std::lock_guard lock(ctlMutex);
+    ctlSend.close();
+}
+
+bool CIPCMessageClient::Impl::Post(EFrameKind kind, std::uint8_t flags, const tagIPC_MESSAGE_ITEM& item) {
+    if (ipcmsg::CheckItem(item) != EFrameError::None) {
+        refused.fetch_add(1, std::memory_order_relaxed);
+        KVA_LOG_ERROR("IPC message " << Hex(item.nMessageID) << " refused: payload length " << item.nMessageLen
+                                     << " (limit " << ipcmsg::kMaxPayloadBytes << ") or no payload");
+        return false;
+    }
+    zmq::message_t msg(ipcmsg::FrameSize(item.nMessageLen));
+    ipcmsg::EncodeFrame(kind, flags, item, msg.data<std::uint8_t>());
+    int rc = -1;
+    ipcmsg::BeforeSend(msg);
+    {
+        std::lock_guard lock(sendMutex);
+        if (sendOpen) rc = zmq_msg_send(msg.handle(), sendSock.handle(), ZMQ_DONTWAIT);
+    }
+    if (rc < 0) {
+        refused.fetch_add(1, std::memory_order_relaxed);
+        if (!lastPostFailed.exchange(true)) {
+            KVA_LOG_ERROR("IPC message " << Hex(item.nMessageID) << " to " << Hex(item.nReceiverID)
+                                         << " not sent: the queue to the hub is full or closed");
+        }
+        return false;
+    }
+    lastPostFailed.store(false, std::memory_order_relaxed);
+    posted.fetch_add(1, std::memory_order_relaxed);
+    return true;
+}
+
+void CIPCMessageClient::Impl::WakeLocked(char command) {
+    if (ctlSend) zmq_send(ctlSend.handle(), &command, 1, ZMQ_DONTWAIT);
+}
+
+void CIPCMessageClient::Impl::Wake(char command) {
+    std::lock_guard lock(ctlMutex);
+    WakeLocked(command);
+}
+
+// ---- I/O thread ----------------------------------------------------------------------------
+
+void CIPCMessageClient::Impl::IoLoop() {
+    ioThreadId = std::this_thread::get_id();
+    Announce();
+    auto nextAnnounce = std::chrono::steady_clock::now() + kReannounce;
+    for (;;) {
+        zmq_pollitem_t polls[3] = {{ctlRecv.handle(), 0, ZMQ_POLLIN, 0},
+                                   {monitor.handle(), 0, ZMQ_POLLIN, 0},
+                                   {recvSock.handle(), 0, ZMQ_POLLIN, 0}};
+        const int count = ioPaused.load() ? 2 : 3;
+        const auto wait = std::chrono::duration_cast<std::chrono::milliseconds>(nextAnnounce - std::chrono::steady_clock::now());
+        if (zmq_poll(polls, count, std::max<long>(0, static_cast<long>(wait.count()))) < 0 && zmq_errno() != EINTR) {
+            KVA_LOG_ERROR("IPC client " << Hex(endpointId) << " poll failed: " << zmq_strerror(zmq_errno()));
+            break;
+        }
+        if (polls[0].revents & ZMQ_POLLIN) {
+            bool stop = false;
+            char command = 0;
+            while (zmq_recv(ctlRecv.handle(), &command, 1, ZMQ_DONTWAIT) >= 0) stop = stop || command == 's';
+            if (stop) break;
+            SendNewSubscriptions();
+        }
+        if (polls[1].revents & ZMQ_POLLIN) WatchConnection();
+        if (count == 3 && (polls[2].revents & ZMQ_POLLIN)) ReceiveBatch();
+        if (std::chrono::steady_clock::now() >= nextAnnounce) {
+            Announce();
+            nextAnnounce = std::chrono::steady_clock::now() + kReannounce;
+        }
+    }
+    SendControl(EFrameKind::Bye, 0, 0);
+    zmq_socket_monitor(recvSock.handle(), nullptr, 0);
+    monitor.close();
+    recvSock.close();
+    ctlRecv.close();
+}
+
+std::int32_t CIPCMessageClient::Impl::SendControl(EFrameKind kind, std::int32_t a, std::int32_t b) {
+    tagIPC_MESSAGE_ITEM item;
+    item.nSenderID = endpointId;
+    item.nMessageID = a;
+    item.nReplyMessageID = b;
+    item.nSyncMessageId = ++controlSeq;
+    zmq::message_t msg(ipcmsg::FrameSize(0));
+    ipcmsg::EncodeFrame(kind, 0, item, msg.data<std::uint8_t>());
+    ipcmsg::BeforeSend(msg);
+    zmq_msg_send(msg.handle(), recvSock.handle(), ZMQ_DONTWAIT);  // a lost one is sent again later
+    return item.nSyncMessageId;
+}
+
+void CIPCMessageClient::Impl::Announce() {
+    std::vector<std::pair<std::uint32_t, std::uint32_t>> subs;
+    std::uint64_t gen = 0;
+    {
+        std::lock_guard lock(ctlMutex);
+        subs = subscriptions;
+        gen = generation;
+    }
+    std::int32_t seq = SendControl(EFrameKind::Hello, 0, 0);
+    for (const auto& [topic, filter] : subs) {
+        seq = SendControl(EFrameKind::Subscribe, static_cast<std::int32_t>(topic), static_cast<std::int32_t>(filter));
+    }
+    subscriptionsSent = subs.size();
+    unacked.emplace_back(seq, gen);
+}
+
+void CIPCMessageClient::Impl::SendNewSubscriptions() {
+    std::vector<std::pair<std::uint32_t, std::uint32_t>> fresh;
+    std::uint64_t gen = 0;
+    {
+        std::lock_guard lock(ctlMutex);
+        fresh.assign(subscriptions.begin() + static_cast<std::ptrdiff_t>(subscriptionsSent), subscriptions.end());
+        gen = generation;
+    }
+    if (fresh.empty()) return;
+    std::int32_t seq = 0;
+    for (const auto& [topic, filter] : fresh) {
+        seq = SendControl(EFrameKind::Subscribe, static_cast<std::int32_t>(topic), static_cast<std::int32_t>(filter));
+    }
+    subscriptionsSent += fresh.size();
+    unacked.emplace_back(seq, gen);
+}
+
+// A lost connection means the hub may have restarted and forgotten this client: replies wait until
+// the announcement on the new connection is acknowledged.
+void CIPCMessageClient::Impl::WatchConnection() {
+    zmq::message_t part;
+    while (zmq_msg_recv(part.handle(), monitor.handle(), ZMQ_DONTWAIT) >= 0) {
+        std::uint16_t event = 0;
+        if (part.size() >= sizeof(event)) std::memcpy(&event, part.data(), sizeof(event));
+        while (part.more() && zmq_msg_recv(part.handle(), monitor.handle(), 0) >= 0) {
+        }
+        if (event == ZMQ_EVENT_DISCONNECTED) {
+            announced.Reset();
+        } else if (event == ZMQ_EVENT_HANDSHAKE_SUCCEEDED) {
+            announced.Reset();
+            Announce();
+        }
+    }
+}
+
+void CIPCMessageClient::Impl::HandleAck(std::int32_t seq) {
+    std::uint64_t gen = 0;
+    while (!unacked.empty() && unacked.front().first <= seq) {
+        gen = std::max(gen, unacked.front().second);
+        unacked.pop_front();
+    }
+    if (gen == 0) return;
+    announced.Set();
+    {
+        std::lock_guard lock(ackMutex);
+        ackedGeneration = std::max(ackedGeneration, gen);
+    }
+    ackCv.notify_all();
+}
+
+bool CIPCMessageClient::Impl::TryComplete(const CFrame& frame, zmq::message_t& bytes) {
+    if (pendingCount.load() == 0) return false;
+    std::lock_guard lock(pendingMutex);
+    for (CPending* p : pending) {
+        if (!p->completed && p->messageId == frame.item.nMessageID && p->syncId == frame.item.nSyncMessageId) {
+            p->reply = std::move(bytes);
+            p->completed = true;
+            p->done.Set();  // under the lock: the waiter takes it out of the list under the lock too
+            return true;
+        }
+    }
+    return false;
+}
+
+void CIPCMessageClient::Impl::ReceiveBatch() {
+    for (int i = 0; i < kRecvBatch; ++i) {
+        zmq::message_t bytes;
+        if (zmq_msg_recv(bytes.handle(), recvSock.handle(), ZMQ_DONTWAIT) < 0) break;
+        ipcmsg::AfterReceive(bytes);
+        CFrame frame;
+        if (bytes.more() || !Decode(bytes, &frame)) {
+            while (bytes.more() && zmq_msg_recv(bytes.handle(), recvSock.handle(), 0) >= 0) {
+            }
+            malformed.fetch_add(1, std::memory_order_relaxed);
+            continue;
+        }
+        if (frame.kind == EFrameKind::Ack) {
+            HandleAck(frame.item.nSyncMessageId);
+            continue;
+        }
+        if (frame.kind != EFrameKind::Item) {
+            malformed.fetch_add(1, std::memory_order_relaxed);
+            continue;
+        }
+        received.fetch_add(1, std::memory_order_relaxed);
+        const bool maybeReply = frame.item.nReceiverID != -1 && (frame.flags & ipcmsg::kFlagSyncRequest) == 0;
+        if (maybeReply && TryComplete(frame, bytes)) continue;
+        if (inlineDispatch) {
+            Dispatch(frame);
+        } else {
+            batch.push_back(std::move(bytes));
+        }
+    }
+    if (batch.empty()) return;
+    {
+        std::lock_guard lock(queueMutex);
+        for (auto& m : batch) queue.push_back(std::move(m));
+        if (queue.size() >= kMaxQueued) ioPaused = true;
+    }
+    batch.clear();
+    queueCv.notify_one();
+}
+
+// ---- dispatch ------------------------------------------------------------------------------
+
+void CIPCMessageClient::Impl::DispatchLoop() {
+    dispatchThreadId = std::this_thread::get_id();
+    std::vector<zmq::message_t> work;
+    for (;;) {
+        bool resume = false;
+        {
+            std::unique_lock lock(queueMutex);
+            queueCv.wait(lock, [this] { return stopDispatch || !queue.empty(); });
+            if (stopDispatch) return;
+            work.swap(queue);
+            resume = ioPaused.exchange(false);
+        }
+        if (resume) Wake('w');
+        for (auto& bytes : work) {
+            CFrame frame;
+            if (Decode(bytes, &frame)) Dispatch(frame);
+        }
+        work.clear();
+    }
+}
+
+void CIPCMessageClient::Impl::Dispatch(const CFrame& frame) {
+    tagIPC_MESSAGE_ITEM item = frame.item;
+    std::shared_ptr<MessageCallback> callback;
+    {
+        std::lock_guard lock(cbMutex);
+        if (item.nReceiverID == -1) {
+            callback = subscribeCallback;
+        } else if (auto it = callbacks.find(item.nMessageID); it != callbacks.end()) {
+            callback = it->second;
+        } else {
+            callback = defaultCallback;
+        }
+        if (!callback) {
+            unhandled.fetch_add(1, std::memory_order_relaxed);
+            return;
+        }
+        running = callback.get();
+    }
+    try {
+        (*callback)(item);
+    } catch (const std::exception& e) {
+        callbackErrors.fetch_add(1, std::memory_order_relaxed);
+        KVA_LOG_ERROR("callback of IPC message " << Hex(frame.item.nMessageID) << " threw: " << e.what());
+    } catch (...) {
+        callbackErrors.fetch_add(1, std::memory_order_relaxed);
+        KVA_LOG_ERROR("callback of IPC message " << Hex(frame.item.nMessageID) << " threw a non-standard exception");
+    }
+    {
+        std::lock_guard lock(cbMutex);
+        running = nullptr;
+    }
+    cbIdle.notify_all();
+}
+
+void CIPCMessageClient::Impl::WaitNotRunning(std::unique_lock<std::mutex>& lock, const MessageCallback* old) {
+    if (old == nullptr) return;
+    const auto self = std::this_thread::get_id();
+    if (self == dispatchThreadId.load() || self == ioThreadId.load()) return;  // a callback cannot wait for itself
+    cbIdle.wait(lock, [&] { return running != old; });
+}
+
+bool CIPCMessageClient::Impl::Rebind(std::shared_ptr<MessageCallback>* slot, std::shared_ptr<MessageCallback> callback,
+                                     std::unique_lock<std::mutex>& lock) {
+    std::shared_ptr<MessageCallback> old = std::move(*slot);
+    *slot = std::move(callback);
+    WaitNotRunning(lock, old.get());
+    lock.unlock();  // the old callable is destroyed outside the lock
+    return true;
+}
+
+// ---- the client ----------------------------------------------------------------------------
+
+CIPCMessageClient::CIPCMessageClient(int nEndpointId, bool bReceive, bool bInlineDispatch)
+    : m_impl(std::make_shared<Impl>(nEndpointId, bReceive, bInlineDispatch)) {
+    m_impl->Start(m_impl);
+}
+
+CIPCMessageClient::~CIPCMessageClient() { m_impl->Shutdown(); }
+
+int CIPCMessageClient::EndpointId() const { return m_impl->endpointId; }
+
+bool CIPCMessageClient::SubscribeIPCMessage(unsigned int nTopic, unsigned int nMessageFilter) {
+    Impl& d = *m_impl;
+    if (!d.receive || d.broken || (nTopic & 0xFFFFu) != 0) return false;
+    std::lock_guard lock(d.ctlMutex);
+    const auto entry = std::make_pair(static_cast<std::uint32_t>(nTopic), static_cast<std::uint32_t>(nMessageFilter));
+    if (std::find(d.subscriptions.begin(), d.subscriptions.end(), entry) != d.subscriptions.end()) return true;
+    d.subscriptions.push_back(entry);
+    ++d.generation;
+    d.WakeLocked('w');
+    return true;
+}
+
+bool CIPCMessageClient::PostIPCMessage(const tagIPC_MESSAGE_ITEM& item) {
+    return m_impl->Post(EFrameKind::Item, 0, item);
+}
+
+bool CIPCMessageClient::PublishIPCMessage(const tagIPC_MESSAGE_ITEM& item) {
+    tagIPC_MESSAGE_ITEM broadcast = item;
+    broadcast.nReceiverID = -1;
+    return m_impl->Post(EFrameKind::Item, 0, broadcast);
+}
+
+bool CIPCMessageClient::SendIPCMessage(const tagIPC_MESSAGE_ITEM& request, tagIPC_MESSAGE_ITEM& reply,
+                                       unsigned int nTimeoutMs) {
+    Impl& d = *m_impl;
+    if (!d.receive || d.broken) {
+        KVA_LOG_ERROR("IPC client " << Hex(d.endpointId) << " does not receive, so it cannot wait for a reply");
+        return false;
+    }
+    if (std::this_thread::get_id() == d.ioThreadId.load()) {
+        KVA_LOG_ERROR("SendIPCMessage called on the IPC thread itself (inline dispatch); it would never see the reply");
+        return false;
+    }
+    CPending me(request.nMessageID, request.nSyncMessageId);
+    {
+        std::lock_guard lock(d.pendingMutex);
+        if (d.stopping) return false;
+        d.pending.push_back(&me);
+        ++d.activeSends;
+        ++d.pendingCount;
+    }
+    // The reply can only find this client once the hub knows it: a fresh client (or one whose hub
+    // just restarted) first waits for its announcement to be acknowledged, within the same time-out.
+    auto& clock = plat::CClock::Get();
+    const std::uint64_t start = clock.TickCount64();
+    int which = -1;
+    bool sent = false;
+    if (clock.Wait({&d.announced, &d.stopEvent}, nTimeoutMs, &which) == plat::WaitResult::Signaled && which == 0) {
+        std::uint32_t left = nTimeoutMs;
+        if (nTimeoutMs != plat::CClock::kInfinite) {
+            left -= static_cast<std::uint32_t>(std::min<std::uint64_t>(clock.TickCount64() - start, nTimeoutMs));
+        }
+        sent = d.Post(EFrameKind::Item, ipcmsg::kFlagSyncRequest, request);
+        if (sent) clock.Wait({&me.done, &d.stopEvent}, left);
+    }
+    bool got = false;
+    {
+        std::lock_guard lock(d.pendingMutex);
+        d.pending.remove(&me);
+        --d.pendingCount;
+        --d.activeSends;
+        got = me.completed;
+        d.sendsDone.notify_all();  // under the lock: the destructor may free `d` once it is released
+    }
+    if (!got) {
+        KVA_LOG_ERROR("no reply to IPC message " << Hex(request.nMessageID) << " from " << Hex(request.nReceiverID)
+                                                 << " within " << nTimeoutMs << " ms" << (sent ? "" : " (not sent)"));
+        return false;
+    }
+    CFrame frame;
+    Decode(me.reply, &frame);  // decoded once already by the I/O thread
+    reply = frame.item;
+    t_replyPayload.assign(frame.item.pszMessage ? frame.item.pszMessage : "", static_cast<std::size_t>(frame.item.nMessageLen));
+    reply.pszMessage = frame.item.nMessageLen > 0 ? t_replyPayload.data() : nullptr;
+    return true;
+}
+
+bool CIPCMessageClient::UnRegisterMessageCallback(int nMessageId) {
+    Impl& d = *m_impl;
+    std::unique_lock lock(d.cbMutex);
+    auto it = d.callbacks.find(nMessageId);
+    if (it == d.callbacks.end()) return false;
+    std::shared_ptr<MessageCallback> old = std::move(it->second);
+    d.callbacks.erase(it);
+    d.WaitNotRunning(lock, old.get());
+    lock.unlock();
+    return true;
+}
+
+bool CIPCMessageClient::BindMessageCallback(int nMessageId, MessageCallback callback) {
+    if (!callback) return false;
+    Impl& d = *m_impl;
+    std::unique_lock lock(d.cbMutex);
+    return d.Rebind(&d.callbacks[nMessageId], std::make_shared<MessageCallback>(std::move(callback)), lock);
+}
+
+bool CIPCMessageClient::BindSubscribeCallback(MessageCallback callback) {
+    if (!callback) return false;
+    Impl& d = *m_impl;
+    std::unique_lock lock(d.cbMutex);
+    return d.Rebind(&d.subscribeCallback, std::make_shared<MessageCallback>(std::move(callback)), lock);
+}
+
+bool CIPCMessageClient::BindDefaultCallback(MessageCallback callback) {
+    if (!callback) return false;
+    Impl& d = *m_impl;
+    std::unique_lock lock(d.cbMutex);
+    return d.Rebind(&d.defaultCallback, std::make_shared<MessageCallback>(std::move(callback)), lock);
+}
+
+bool CIPCMessageClient::WaitForHub(std::chrono::milliseconds realTimeout) {
+    Impl& d = *m_impl;
+    if (!d.receive || d.broken) return false;
+    std::uint64_t target = 0;
+    {
+        std::lock_guard lock(d.ctlMutex);
+        target = d.generation;
+    }
+    std::unique_lock lock(d.ackMutex);
+    return d.ackCv.wait_for(lock, realTimeout, [&] { return d.ackedGeneration >= target; });
+}
+
+CIPCClientStats CIPCMessageClient::Stats() const {
+    const Impl& d = *m_impl;
+    CIPCClientStats s;
+    s.posted = d.posted.load();
+    s.refused = d.refused.load();
+    s.received = d.received.load();
+    s.unhandled = d.unhandled.load();
+    s.callbackErrors = d.callbackErrors.load();
+    s.malformed = d.malformed.load();
+    return s;
+}

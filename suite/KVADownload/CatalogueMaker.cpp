@@ -1,0 +1,92 @@
+#include "KVADownload/CatalogueMaker.h"
+
+#include <openssl/evp.h>
+
+#include "Internal.h"
+#include "KVADownload/Catalogue.h"
+#include "KVADownload/ZipArchive.h"
+
+namespace fs = std::filesystem;
+using nlohmann::json;
+
+std::string Sha256Hex(const std::string& bytes) {
+    unsigned char d[EVP_MAX_MD_SIZE];
+    unsigned n = 0;
+    EVP_Digest(bytes.data(), bytes.size(), d, &n, EVP_sha256(), nullptr);
+    static const char* hex = "0123456789abcdef";
+    std::string s;
+    for (unsigned i = 0; i < n; ++i) {
+        s.push_back(hex[d[i] >> 4]);
+        s.push_back(hex[d[i] & 15]);
+    }
+    return s;
+}
+
+CCatalogueMaker::CCatalogueMaker(fs::path folder, std::string privatePem)
+    : m_folder(std::move(folder)), m_privatePem(std::move(privatePem)) {}
+
+json& CCatalogueMaker::Entry(const std::string& kind, const std::string& id, const std::string& name,
+                             const std::string& version, int updateType, const std::string& file,
+                             const std::string& bytes) {
+    kvadl::WriteFileAtomic(m_folder / "packages" / file, bytes);
+    m_packages.push_back({
+        {"kind", kind},
+        {"strDriverID", id},
+        {"strDriverName", name},
+        {"versionInfo",
+         {{"strNextVersion", version},
+          {"strNextVersionID", id + "-" + version},
+          {"strUrl", "packages/" + file},
+          {"strVersionType", "1"},
+          {"FileSize", bytes.size()}}},
+        {"policy", {{"updateType", updateType}}},
+        {"hashInfo", {{"strHashAlgo", "SHA256"}, {"strHash", Sha256Hex(bytes)}}},
+        {"isInvolovedA", false},
+        {"descriptions", {{"en-US", name + " " + version}, {"zh-CN", name + " " + version + " (zh)"}}},
+    });
+    return m_packages.back();
+}
+
+json& CCatalogueMaker::AddPackage(const std::string& kind, const std::string& id, const std::string& name,
+                                  const std::string& version, int updateType) {
+    const json script = {{"id", id}, {"version", version}, {"name", name}, {"exitCode", 0}};
+    CZipWriter zip;
+    zip.Add("setup.exe", script.dump(2) + "\n");
+    zip.Add("readme.txt", name + " " + version + "\n");
+    return Entry(kind, id, name, version, updateType, id + "_" + version + ".zip", zip.Finish());
+}
+
+json& CCatalogueMaker::AddRawPackage(const std::string& kind, const std::string& id, const std::string& name,
+                                     const std::string& version, int updateType, const std::string& file,
+                                     const std::string& bytes) {
+    return Entry(kind, id, name, version, updateType, file, bytes);
+}
+
+std::string CCatalogueMaker::Text(const std::string& model, std::uint64_t version, std::int64_t expires) const {
+    const json doc = {{"format", 1}, {"version", version}, {"expires", expires}, {"model", model},
+                      {"packages", m_packages}};
+    return doc.dump(2) + "\n";
+}
+
+bool CCatalogueMaker::Write(const std::string& model, std::uint64_t version, std::int64_t expires) const {
+    const std::string text = Text(model, version, expires);
+    const std::string sig = SignCatalogue(text, m_privatePem);
+    if (sig.empty()) return false;
+    const fs::path dir = m_folder / "catalogue";
+    return kvadl::WriteFileAtomic(dir / (model + ".json"), text) &&
+           kvadl::WriteFileAtomic(dir / (model + ".json.sig"), sig + "\n");
+}
+
+bool MakeSampleCatalogue(const fs::path& folder, const std::string& privatePem, const std::string& model,
+                         std::uint64_t version, std::int64_t expires) {
+    CCatalogueMaker maker(folder, privatePem);
+    maker.AddPackage("driver", "15", "Wireless LAN Driver", "22.200.0.6", 2)["policy"]["restartLevel1"] = true;
+    maker.AddPackage("driver", "14", "Realtek Audio Driver", "6.0.9500.1", 5);
+    auto& bios = maker.AddPackage("firmware", "23", "BIOS", "1.0.12", 2);
+    bios["policy"]["restartLevel2"] = true;
+    bios["policy"]["idleAllowed"] = true;
+    maker.AddPackage("firmware", "45", "PD Controller Firmware", "3.4.0", 5);
+    maker.AddPackage("application", "0", "Pilotdeck", "5.1.0.12", 5);
+    maker.AddPackage("diagnose", "101", "Diagnose Analysis", "2.0.1", 1);
+    return maker.Write(model, version, expires) && (model == "default" || maker.Write("default", version, expires));
+}

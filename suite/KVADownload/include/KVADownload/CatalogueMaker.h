@@ -1,0 +1,48 @@
+// The maker's side of an update service folder: package archives, the catalogue and its
+// signature. Used by `kva catalogue make` and by tests that need a service of their own.
+#pragma once
+
+#include <cstdint>
+#include <filesystem>
+#include <nlohmann/json.hpp>
+#include <string>
+#include <vector>
+
+class CCatalogueMaker {
+public:
+    CCatalogueMaker(std::filesystem::path folder, std::string privatePem);
+
+    // Writes packages/<id>_<version>.zip holding setup.exe (a small JSON script the simulated
+    // installer reads: id, version, name, exitCode 0) and returns the package's catalogue entry
+    // (size and SHA-256 filled) for the caller to adjust.
+    nlohmann::json& AddPackage(const std::string& kind, const std::string& id, const std::string& name,
+                               const std::string& version, int updateType);
+    // Same with the given bytes as the package file (not an archive) under packages/<file>.
+    nlohmann::json& AddRawPackage(const std::string& kind, const std::string& id, const std::string& name,
+                                  const std::string& version, int updateType, const std::string& file,
+                                  const std::string& bytes);
+    // Writes catalogue/<model>.json and its signature. False when a file cannot be written.
+    bool Write(const std::string& model, std::uint64_t version, std::int64_t expiresSeconds) const;
+    // The catalogue text Write would sign (for tests that tamper with it).
+    std::string Text(const std::string& model, std::uint64_t version, std::int64_t expiresSeconds) const;
+
+    std::vector<nlohmann::json>& Packages() { return m_packages; }
+
+private:
+    nlohmann::json& Entry(const std::string& kind, const std::string& id, const std::string& name,
+                          const std::string& version, int updateType, const std::string& file,
+                          const std::string& bytes);
+
+    std::filesystem::path m_folder;
+    std::string m_privatePem;
+    std::vector<nlohmann::json> m_packages;
+};
+
+// The demo's catalogue for `model` (and "default"): two drivers (a forced network driver "15", an
+// idle audio driver "14"), the BIOS "23", the PD firmware "45", the application "0" and the diagnose
+// tool "101".
+bool MakeSampleCatalogue(const std::filesystem::path& folder, const std::string& privatePem, const std::string& model,
+                         std::uint64_t version, std::int64_t expiresSeconds);
+
+// Hex SHA-256 of a byte string.
+std::string Sha256Hex(const std::string& bytes);

@@ -1,0 +1,330 @@
+// CIPCMessageClient and CHub in one process (inproc:// hub), with the fake clock.
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <cstring>
+#include <future>
+#include <stdexcept>
+#include <thread>
+
+#include "IPCMessage/IPCFrame.h"
+#include "IpcTestKit.h"
+#include "ipc/IPCReply.h"
+#include "kva/platform/Clock.h"
+
+namespace {
+
+using kvatest::CRecorder;
+using kvatest::kRealTimeout;
+using Ms = std::chrono::milliseconds;
+
+class IpcClientTest : public kvatest::CIpcTest {};
+
+// A class whose member function is registered, as the library registers its handlers.
+struct CHandler {
+    CRecorder seen;
+    void OnRecv(tagIPC_MESSAGE_ITEM& item) { seen.Record(item); }
+};
+
+TEST_F(IpcClientTest, RoutesByReceiverAndCopiesThePayloadBeforePostReturns) {
+    CHandler onB, onC;  // callback targets outlive the clients that call them
+    auto a = Client(0x50000);
+    auto b = Client(0xF0000);
+    auto c = Client(0x30000);
+    ASSERT_TRUE(b->RegisterMessageCallback(0xF0001, &onB, &CHandler::OnRecv));
+    ASSERT_TRUE(c->RegisterMessageCallback(0xF0001, &onC, &CHandler::OnRecv));
+
+    std::string text = "Driver";  // sent without its terminator
+    tagIPC_MESSAGE_ITEM item = Item(0xF0000, 0x50000, 0xF0001, text);
+    item.nReplyMessageID = 0x50003;
+    item.nSyncMessageId = 77;
+    ASSERT_TRUE(a->PostIPCMessage(item));
+    text.assign("XXXXXX");  // the caller may reuse its buffer at once
+
+    ASSERT_TRUE(onB.seen.WaitFor(1));
+    const auto got = onB.seen.Items()[0];
+    EXPECT_EQ(got.payload, "Driver");
+    EXPECT_TRUE(got.terminated);
+    EXPECT_EQ(got.item.nSenderID, 0x50000);
+    EXPECT_EQ(got.item.nReplyMessageID, 0x50003);
+    EXPECT_EQ(got.item.nReserved, -1);
+    EXPECT_EQ(got.item.nSyncMessageId, 77);
+
+    // Items from one sender arrive in order: when C has the second item, it would have had the first.
+    std::string none;
+    ASSERT_TRUE(a->PostIPCMessage(Item(0x30000, 0x50000, 0xF0001, none)));
+    ASSERT_TRUE(onC.seen.WaitFor(1));
+    EXPECT_EQ(onC.seen.Count(), 1u);
+    EXPECT_EQ(onB.seen.Count(), 1u);
+    EXPECT_EQ(onC.seen.Items()[0].item.nMessageLen, 0);
+}
+
+TEST_F(IpcClientTest, ItemsForAnEndpointNotConnectedAreDroppedAndCounted) {
+    CRecorder onB;
+    auto a = Client(0x50000);
+    auto b = Client(0xF0000);
+    b->BindMessageCallback(0xF0001, onB.Callback());
+    std::string text = "lost";
+    ASSERT_TRUE(a->PostIPCMessage(Item(0x200000, 0x50000, 0x200003, text)));  // accepted: the hub drops it
+    ASSERT_TRUE(a->PostIPCMessage(Item(0xF0000, 0x50000, 0xF0001, text)));
+    ASSERT_TRUE(onB.WaitFor(1));
+    EXPECT_EQ(Hub().Stats().dropped, 1u);
+    EXPECT_EQ(Hub().Stats().deliveries, 1u);
+}
+
+TEST_F(IpcClientTest, BroadcastReachesTheTopicsSubscribersAndNoOneElse) {
+    CRecorder got1, got2, gotOnlyTwo, gotOther, addressed;
+    auto publisher = Client(0x2A0000);
+    auto s1 = Client(0x50000);
+    auto s2 = Client(0x360000);
+    auto onlyTwo = Client(0x580000);
+    auto other = Client(0xF0000);
+    s1->BindSubscribeCallback(got1.Callback());
+    s2->BindSubscribeCallback(got2.Callback());
+    onlyTwo->BindSubscribeCallback(gotOnlyTwo.Callback());
+    other->BindSubscribeCallback(gotOther.Callback());
+    other->BindMessageCallback(0x300001, addressed.Callback());  // a callback by id is not a subscription
+    ASSERT_TRUE(s1->SubscribeIPCMessage(0x300000, 0));
+    ASSERT_TRUE(s2->SubscribeIPCMessage(0x300000, 0));
+    ASSERT_TRUE(onlyTwo->SubscribeIPCMessage(0x300000, 0x300002));
+    ASSERT_TRUE(other->SubscribeIPCMessage(0xF0000, 0));
+    EXPECT_FALSE(other->SubscribeIPCMessage(0x300001, 0)) << "a topic has no low bits";
+    for (auto* c : {s1.get(), s2.get(), onlyTwo.get(), other.get()}) ASSERT_TRUE(c->WaitForHub(kRealTimeout));
+
+    std::string state(32, '\0');
+    state[0] = 1;
+    tagIPC_MESSAGE_ITEM item = Item(0x12345, -1, 0x300001, state);  // the receiver goes out as -1
+    ASSERT_TRUE(publisher->PublishIPCMessage(item));
+    item.nMessageID = 0x300002;
+    ASSERT_TRUE(publisher->PublishIPCMessage(item));
+    item.nMessageID = 0xF0014;
+    ASSERT_TRUE(publisher->PublishIPCMessage(item));
+
+    ASSERT_TRUE(got1.WaitFor(2));
+    ASSERT_TRUE(got2.WaitFor(2));
+    ASSERT_TRUE(gotOnlyTwo.WaitFor(1));
+    ASSERT_TRUE(gotOther.WaitFor(1));
+    EXPECT_EQ(got1.Items()[0].item.nReceiverID, -1);
+    EXPECT_EQ(got1.Items()[0].item.nMessageID, 0x300001);
+    EXPECT_EQ(got1.Items()[0].payload, state);
+    EXPECT_EQ(gotOnlyTwo.Items()[0].item.nMessageID, 0x300002);
+    EXPECT_EQ(gotOther.Items()[0].item.nMessageID, 0xF0014);
+    // Every broadcast was handed out by the time `other` had the last one.
+    EXPECT_EQ(got1.Count(), 2u);
+    EXPECT_EQ(gotOnlyTwo.Count(), 1u);
+    EXPECT_EQ(gotOther.Count(), 1u);
+    EXPECT_EQ(addressed.Count(), 0u);
+}
+
+// A peer that answers requests of one message id as the library's handlers do.
+// Declared before the client it answers through, so it outlives that client's callbacks.
+struct CResponder {
+    CIPCMessageClient* client = nullptr;
+    std::string answer = "1";
+    void OnRequest(tagIPC_MESSAGE_ITEM& request) {
+        tagIPC_MESSAGE_ITEM reply = MakeIPCReply(request, client->EndpointId(), answer.data(),
+                                                 static_cast<std::int32_t>(answer.size()));
+        client->PostIPCMessage(reply);
+    }
+};
+
+TEST_F(IpcClientTest, SendIsAnsweredByAReplyThatCopiesTheSyncId) {
+    CResponder responder;
+    auto asker = Client(0x360000);
+    auto manager = Client(0xF0000);
+    responder.client = manager.get();
+    manager->RegisterMessageCallback(0x3000B, &responder, &CResponder::OnRequest);
+
+    std::string one = "1";
+    tagIPC_MESSAGE_ITEM request = Item(0xF0000, 0x360000, 0x3000B, one);
+    request.nSyncMessageId = static_cast<std::int32_t>(plat::GetTickCount());
+    tagIPC_MESSAGE_ITEM reply;
+    ASSERT_TRUE(asker->SendIPCMessage(request, reply, 20000));
+    EXPECT_EQ(reply.nSyncMessageId, request.nSyncMessageId);
+    EXPECT_EQ(reply.nMessageID, 0x3000B);
+    EXPECT_EQ(reply.nReceiverID, 0x360000);
+    EXPECT_EQ(reply.nSenderID, 0xF0000);
+    EXPECT_EQ(reply.nReplyMessageID, -1);
+    ASSERT_EQ(reply.nMessageLen, 1);
+    EXPECT_EQ(std::string(reply.pszMessage), "1");
+}
+
+TEST_F(IpcClientTest, ConcurrentSendsEachGetTheReplyWithTheirSyncId) {
+    // Answers only when both requests are in, the later one first, each with its own sync id.
+    std::mutex m;
+    std::vector<tagIPC_MESSAGE_ITEM> requests;
+    auto asker = Client(0x360000);
+    auto manager = Client(0xF0000);
+    manager->BindMessageCallback(0x3000B, [&](tagIPC_MESSAGE_ITEM& request) {
+        std::lock_guard lock(m);
+        requests.push_back(request);
+        if (requests.size() < 2) return;
+        for (auto it = requests.rbegin(); it != requests.rend(); ++it) {
+            std::string text = "for " + std::to_string(it->nSyncMessageId);
+            tagIPC_MESSAGE_ITEM reply = MakeIPCReply(*it, 0xF0000, text.data(), static_cast<std::int32_t>(text.size()));
+            manager->PostIPCMessage(reply);
+        }
+    });
+    auto ask = [&](std::int32_t sync) {
+        std::string none;
+        tagIPC_MESSAGE_ITEM request = Item(0xF0000, 0x360000, 0x3000B, none);
+        request.nSyncMessageId = sync;
+        tagIPC_MESSAGE_ITEM reply;
+        if (!asker->SendIPCMessage(request, reply, 20000)) return std::string("timed out");
+        return std::string(reply.pszMessage, static_cast<std::size_t>(reply.nMessageLen));
+    };
+    auto first = std::async(std::launch::async, ask, 11);
+    auto second = std::async(std::launch::async, ask, 22);
+    EXPECT_EQ(first.get(), "for 11");
+    EXPECT_EQ(second.get(), "for 22");
+}
+
+TEST_F(IpcClientTest, SendTimesOutWithFalseOnServiceTime) {
+    auto asker = Client(0x360000);
+    auto silent = Client(0xF0000);  // connected, never answers
+    auto& clock = plat::CClock::Get();
+    std::atomic<int> result{-1};
+    std::thread t([&] {
+        std::string one = "1";
+        tagIPC_MESSAGE_ITEM reply;
+        result = asker->SendIPCMessage(Item(0xF0000, 0x360000, 0x3000B, one), reply, 20000) ? 1 : 0;
+    });
+    ASSERT_TRUE(clock.WaitForSleepers(1));
+    EXPECT_EQ(clock.NextDeadlineIn(), 20000);
+    clock.Advance(Ms(19999));
+    EXPECT_EQ(result.load(), -1);
+    clock.Advance(Ms(1));
+    t.join();
+    EXPECT_EQ(result.load(), 0);
+}
+
+TEST_F(IpcClientTest, DestroyingTheClientEndsAWaitingSend) {
+    auto asker = Client(0x360000);
+    std::atomic<int> result{-1};
+    std::thread t([&] {
+        std::string none;
+        tagIPC_MESSAGE_ITEM reply;
+        result = asker->SendIPCMessage(Item(0xF0000, 0x360000, 0x3000B, none), reply, plat::CClock::kInfinite) ? 1 : 0;
+    });
+    ASSERT_TRUE(plat::CClock::Get().WaitForSleepers(1));
+    asker.reset();
+    t.join();
+    EXPECT_EQ(result.load(), 0);
+}
+
+TEST_F(IpcClientTest, ALaterRegistrationReplacesAndUnregisteringStopsDelivery) {
+    CHandler first, second;
+    CRecorder fallback;
+    auto a = Client(0x50000);
+    auto b = Client(0xF0000);
+    b->BindDefaultCallback(fallback.Callback());
+    ASSERT_TRUE(b->RegisterMessageCallback(0xF0009, &first, &CHandler::OnRecv));
+    ASSERT_TRUE(b->RegisterMessageCallback(0xF0009, &second, &CHandler::OnRecv));
+    std::string text = "x";
+    ASSERT_TRUE(a->PostIPCMessage(Item(0xF0000, 0x50000, 0xF0009, text)));
+    ASSERT_TRUE(second.seen.WaitFor(1));
+    EXPECT_EQ(first.seen.Count(), 0u);
+
+    EXPECT_TRUE(b->UnRegisterMessageCallback(0xF0009));
+    EXPECT_FALSE(b->UnRegisterMessageCallback(0xF0009));
+    EXPECT_FALSE(b->UnRegisterMessageCallback(0x12345));
+    ASSERT_TRUE(a->PostIPCMessage(Item(0xF0000, 0x50000, 0xF0009, text)));
+    ASSERT_TRUE(fallback.WaitFor(1));
+    EXPECT_EQ(second.seen.Count(), 1u);
+    EXPECT_EQ(fallback.Items()[0].item.nMessageID, 0xF0009);
+}
+
+TEST_F(IpcClientTest, UnregisterWaitsForTheRunningCallback) {
+    std::promise<void> entered, release;
+    auto released = release.get_future().share();
+    std::atomic<bool> finished{false};
+    auto a = Client(0x50000);
+    auto b = Client(0xF0000);
+    b->BindMessageCallback(0xF0009, [&](tagIPC_MESSAGE_ITEM&) {
+        entered.set_value();
+        released.wait();
+        finished = true;
+    });
+    std::string none;
+    ASSERT_TRUE(a->PostIPCMessage(Item(0xF0000, 0x50000, 0xF0009, none)));
+    entered.get_future().wait();
+    std::atomic<bool> finishedWhenUnregistered{false};
+    std::thread unregister([&] {
+        b->UnRegisterMessageCallback(0xF0009);
+        finishedWhenUnregistered = finished.load();
+    });
+    release.set_value();
+    unregister.join();
+    EXPECT_TRUE(finishedWhenUnregistered.load());
+}
+
+TEST_F(IpcClientTest, ACallbackThatThrowsIsLoggedAndDeliveryGoesOn) {
+    auto a = Client(0x50000);
+    for (bool inlineDispatch : {false, true}) {
+        CRecorder after;
+        auto b = Client(0xF0000, inlineDispatch);
+        b->BindMessageCallback(0xF0009, [](tagIPC_MESSAGE_ITEM&) { throw std::runtime_error("handler failed"); });
+        b->BindMessageCallback(0xF000A, [](tagIPC_MESSAGE_ITEM&) { throw 42; });
+        b->BindMessageCallback(0xF000B, after.Callback());
+        std::string none;
+        for (int id : {0xF0009, 0xF000A, 0xF000B}) ASSERT_TRUE(a->PostIPCMessage(Item(0xF0000, 0x50000, id, none)));
+        ASSERT_TRUE(after.WaitFor(1));
+        EXPECT_EQ(b->Stats().callbackErrors, 2u);
+    }
+}
+
+TEST_F(IpcClientTest, InlineDispatchAnswersFromTheIoThreadButCannotWaitThere) {
+    CResponder responder;
+    std::atomic<int> nested{-1};
+    auto asker = Client(0x360000);
+    auto fast = Client(0xF0000, true);
+    responder.client = fast.get();
+    fast->RegisterMessageCallback(0x3000B, &responder, &CResponder::OnRequest);
+    fast->BindMessageCallback(0x3000C, [&](tagIPC_MESSAGE_ITEM& item) {
+        tagIPC_MESSAGE_ITEM reply;
+        nested = fast->SendIPCMessage(item, reply, 20000) ? 1 : 0;  // would never see its reply
+    });
+    std::string none;
+    tagIPC_MESSAGE_ITEM reply;
+    ASSERT_TRUE(asker->SendIPCMessage(Item(0xF0000, 0x360000, 0x3000B, none), reply, 20000));
+    EXPECT_EQ(std::string(reply.pszMessage), "1");
+    ASSERT_TRUE(asker->PostIPCMessage(Item(0xF0000, 0x360000, 0x3000C, none)));
+    ASSERT_TRUE(asker->SendIPCMessage(Item(0xF0000, 0x360000, 0x3000B, none), reply, 20000));  // after 0x3000C
+    EXPECT_EQ(nested.load(), 0);
+}
+
+TEST_F(IpcClientTest, SendOnlyClientPostsButNeitherSubscribesNorWaits) {
+    CRecorder onB;
+    auto b = Client(0xF0000);
+    b->BindMessageCallback(0xF0002, onB.Callback());
+    CIPCMessageClient once(0x580000, false, false);
+    std::string none;
+    tagIPC_MESSAGE_ITEM item{0x20000, -1, 0xF0002, 0, -1, 0, 0, nullptr, false};
+    item.nReceiverID = 0xF0000;
+    EXPECT_TRUE(once.PostIPCMessage(item));
+    EXPECT_FALSE(once.SubscribeIPCMessage(0x300000, 0));
+    tagIPC_MESSAGE_ITEM reply;
+    EXPECT_FALSE(once.SendIPCMessage(item, reply, 20000));
+    EXPECT_FALSE(once.WaitForHub(Ms(1)));
+    ASSERT_TRUE(onB.WaitFor(1));
+}
+
+TEST_F(IpcClientTest, PostRefusesPayloadsAboveTheLimit) {
+    CRecorder onB;
+    auto a = Client(0x50000);
+    auto b = Client(0xF0000);
+    b->BindDefaultCallback(onB.Callback());
+
+    std::string big(static_cast<std::size_t>(ipcmsg::kMaxPayloadBytes) + 1, 'x');
+    EXPECT_FALSE(a->PostIPCMessage(Item(0xF0000, 0x50000, 0xF0001, big)));
+    big.pop_back();
+    EXPECT_TRUE(a->PostIPCMessage(Item(0xF0000, 0x50000, 0xF0001, big)));  // exactly at the limit
+    tagIPC_MESSAGE_ITEM negative;
+    negative.nMessageLen = -1;
+    EXPECT_FALSE(a->PostIPCMessage(negative));
+    EXPECT_EQ(a->Stats().refused, 2u);
+    ASSERT_TRUE(onB.WaitFor(1));
+    EXPECT_EQ(onB.Items()[0].payload.size(), static_cast<std::size_t>(ipcmsg::kMaxPayloadBytes));
+}
+
+}  // namespace

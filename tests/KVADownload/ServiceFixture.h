@@ -1,0 +1,106 @@
+// A test machine with an update service of its own: a signed catalogue folder made by the test,
+// served as file://, by the library's server in this process, by `kva serve` as a process, or by
+// nginx, and the machine's configuration pointing at it.
+#pragma once
+
+#include <sys/types.h>
+
+#include <condition_variable>
+#include <filesystem>
+#include <memory>
+#include <mutex>
+#include <string>
+
+#include "KVADownload/CatalogueMaker.h"
+#include "KVADownload/DriverDownloadManager.h"
+#include "KVADownload/UpdateServer.h"
+#include "TestMachine.h"
+
+namespace kvatest {
+
+enum class Backend { File, Server, KvaServe, Nginx };
+std::string BackendName(Backend b);
+
+// nginx on a free loopback port, serving `root`; `slow/` answers at 64 KiB/s.
+class CNginx {
+public:
+    ~CNginx() { Stop(); }
+    bool Start(const std::filesystem::path& root, const std::filesystem::path& work, std::string* error);
+    void Stop();
+    std::string Url() const { return "http://127.0.0.1:" + std::to_string(m_port); }
+
+private:
+    pid_t m_pid = -1;
+    int m_port = 0;
+};
+
+// `kva serve` as a child process.
+class CKvaServe {
+public:
+    ~CKvaServe() { Stop(); }
+    bool Start(const std::filesystem::path& root, const std::string& fault, std::string* error);
+    // SIGTERM and wait; the exit status (0 for a clean stop).
+    int Stop();
+    const std::string& Url() const { return m_url; }
+
+private:
+    pid_t m_pid = -1;
+    std::string m_url;
+};
+
+// What one download reported through its callbacks.
+struct DownloadResult {
+    bool finished = false, failed = false, cancelled = false, success = false;
+    int errorCode = 0;
+    std::string installPath;
+    int lastPercent = -1;
+};
+
+class CDownloadWatch {
+public:
+    void Bind(const std::string& id, int type);
+    // Waits (real time) until the download ended; false on time-out.
+    bool WaitEnd(std::chrono::seconds timeout = std::chrono::seconds(60));
+    // Waits until progress reached `percent`.
+    bool WaitProgress(int percent, std::chrono::seconds timeout = std::chrono::seconds(30));
+    DownloadResult Result();
+
+private:
+    std::mutex m_mutex;
+    std::condition_variable m_cv;
+    DownloadResult m_result;
+    bool m_ended = false;
+};
+
+class CServiceTest : public CTestMachine {
+protected:
+    void SetUp() override;
+    void TearDown() override;
+
+    const std::filesystem::path& Folder() const { return m_folder; }
+    static const std::string& PrivateKey();
+    static std::string PublicKey();
+    // Points the machine's configuration at `url` with the given maker key (base64).
+    void Configure(const std::string& url, const std::string& publicKey);
+    // Serves Folder() with `backend` and configures the machine for it. False (with a reason in
+    // the test log) when the backend cannot start.
+    bool Serve(Backend backend, const std::string& fault = {});
+    std::string Url() const { return m_url; }
+    // Switches the fault of the in-process server, or restarts `kva serve` with it.
+    void SetFault(const std::string& fault);
+
+    // The request the service's download flows build for a package.
+    static download_param RequestFor(const _TOBEUPDATE_DRIVER_INFO& info, int type);
+    // Init, FuncBind, BeginDownload and wait for the end.
+    DownloadResult Download(const download_param& param);
+
+private:
+    std::filesystem::path m_folder;
+    std::string m_url;
+    Backend m_backend = Backend::File;
+    std::unique_ptr<CUpdateServer> m_server;
+    std::unique_ptr<CKvaServe> m_kvaServe;
+    std::unique_ptr<CNginx> m_nginx;
+};
+
+}  // namespace kvatest

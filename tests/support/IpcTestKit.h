@@ -1,0 +1,65 @@
+// What the IPC tests share: a hub per test (inproc:// or ipc:// in the test's state folder) and a
+// recorder of received items that a test can wait on without sleeping.
+#pragma once
+
+#include <chrono>
+#include <condition_variable>
+#include <cstdint>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "IPCMessage/IPCHub.h"
+#include "IPCMessage/IPCMessageClient.h"
+#include "TestMachine.h"
+
+namespace kvatest {
+
+inline constexpr std::chrono::milliseconds kRealTimeout(10000);
+
+// A received item, copied.
+struct CSeenItem {
+    tagIPC_MESSAGE_ITEM item;
+    std::string payload;
+    bool terminated = false;  // the byte after the payload was 0
+};
+
+class CRecorder {
+public:
+    // The callable to register; records every item it is given.
+    CIPCMessageClient::MessageCallback Callback();
+    void Record(const tagIPC_MESSAGE_ITEM& item);
+    // Waits (real time) until `count` items were recorded.
+    bool WaitFor(std::size_t count, std::chrono::milliseconds realTimeout = kRealTimeout) const;
+    std::vector<CSeenItem> Items() const;
+    std::size_t Count() const;
+
+private:
+    mutable std::mutex m_mutex;
+    mutable std::condition_variable m_cv;
+    std::vector<CSeenItem> m_items;
+};
+
+enum class EHubTransport { Inproc, Ipc };
+
+// A test machine with a running hub that every client of the test process reaches.
+class CIpcTest : public CTestMachine {
+protected:
+    explicit CIpcTest(EHubTransport transport = EHubTransport::Inproc) : m_transport(transport) {}
+    void SetUp() override;
+    void TearDown() override;
+
+    ipcmsg::CHub& Hub() { return *m_hub; }
+    const std::string& Endpoint() const { return m_endpoint; }
+    // A receiving client already known to the hub.
+    std::unique_ptr<CIPCMessageClient> Client(int endpointId, bool inlineDispatch = false);
+    static tagIPC_MESSAGE_ITEM Item(std::int32_t to, std::int32_t from, std::int32_t msg, std::string& payload);
+
+private:
+    EHubTransport m_transport;
+    std::string m_endpoint;
+    std::unique_ptr<ipcmsg::CHub> m_hub;
+};
+
+}  // namespace kvatest

@@ -1,0 +1,31 @@
+// kva history: the update history of the machine, newest first.
+#include <iomanip>
+#include <iostream>
+
+#include "KVADownload/DriverMgmtDBHelper.h"
+#include "Verbs.h"
+
+KVA_VERB(history) {
+    auto* history = app.add_subcommand("history", "List the update history");
+    auto limit = std::make_shared<int>(50);
+    history->add_option("--limit", *limit, "Rows to show")->check(CLI::Range(1, 100000));
+    history->callback([&globals, limit] {
+        if (!kva::PrepareMachine(globals)) throw CLI::RuntimeError(1);
+        const auto rows = DriverMgmtDBHelper::GetInstance()->GetFinishedUpdateItems(*limit);
+        if (rows.empty()) {
+            std::cout << "no updates recorded\n";
+            return;
+        }
+        std::cout << std::left << std::setw(8) << "id" << std::setw(20) << "from" << std::setw(20) << "to"
+                  << std::setw(14) << "size" << "day\n";
+        for (const auto& r : rows) {
+            std::time_t day = static_cast<std::time_t>(r.dayStart);
+            std::tm tm{};
+            gmtime_r(&day, &tm);
+            char text[16];
+            std::strftime(text, sizeof(text), "%Y-%m-%d", &tm);
+            std::cout << std::setw(8) << r.strDriverID << std::setw(20) << (r.strCurVersion.empty() ? "-" : r.strCurVersion)
+                      << std::setw(20) << r.strNextVersion << std::setw(14) << r.FileSize << text << "\n";
+        }
+    });
+}

@@ -1,0 +1,41 @@
+// kva serve <folder> [--port N] [--fault drop-after=N|stall|corrupt]: the update service on loopback.
+#include <csignal>
+#include <iostream>
+
+#include "KVADownload/UpdateServer.h"
+#include "Verbs.h"
+
+KVA_VERB(serve) {
+    auto* serve = app.add_subcommand("serve", "Serve an update-service folder over HTTP on 127.0.0.1");
+    auto folder = std::make_shared<std::string>();
+    auto port = std::make_shared<int>(0);
+    auto fault = std::make_shared<std::string>();
+    serve->add_option("folder", *folder, "Folder made by `kva catalogue make`")->required();
+    serve->add_option("--port", *port, "Port (0 picks a free one)")->check(CLI::Range(0, 65535));
+    serve->add_option("--fault", *fault, "Fault for tests: drop-after=N, stall or corrupt");
+    serve->callback([&globals, folder, port, fault] {
+        if (!kva::PrepareMachine(globals)) throw CLI::RuntimeError(1);
+        ServeFault f;
+        if (!f.Parse(*fault)) {
+            std::cerr << "kva serve: unknown fault \"" << *fault << "\"\n";
+            throw CLI::RuntimeError(2);
+        }
+        // Blocked before the server's threads start, so only sigwait below receives them.
+        sigset_t stopSignals;
+        sigemptyset(&stopSignals);
+        sigaddset(&stopSignals, SIGINT);
+        sigaddset(&stopSignals, SIGTERM);
+        pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
+        CUpdateServer server;
+        std::string error;
+        if (!server.Start(*folder, static_cast<std::uint16_t>(*port), f, &error)) {
+            std::cerr << "kva serve: " << error << "\n";
+            throw CLI::RuntimeError(1);
+        }
+        std::cout << "serving " << *folder << " on " << server.Url() << std::endl;
+        int sig = 0;
+        sigwait(&stopSignals, &sig);
+        server.Stop();
+        std::cout << "stopped after " << server.Requests() << " requests" << std::endl;
+    });
+}
