@@ -2,6 +2,8 @@
 
 #include <array>
 #include <cstdio>
+#include <filesystem>
+#include <unistd.h>
 
 #include "TestMachine.h"
 
@@ -24,6 +26,30 @@ TEST_F(HostTest, LibraryLoadsStartsAndUnloadsRepeatedly) {
     ASSERT_TRUE(WIFEXITED(status)) << out;
     EXPECT_EQ(WEXITSTATUS(status), 0) << out;
     EXPECT_NE(out.find("20 start(s)"), std::string::npos) << out;
+}
+
+}  // namespace
+
+namespace {
+
+// The whole road across processes: a signed service served over HTTP, the hub, the host with the
+// library, one round on the scaled clock, and a clean stop of everything.
+TEST(DemoTest, OneRoundAcrossTheSuitesProcesses) {
+    const auto state = std::filesystem::temp_directory_path() / ("kva-demo-test-" + std::to_string(getpid()));
+    std::filesystem::remove_all(state);
+    const std::string cmd = kvatest::BinaryPath("kva").string() + " --state '" + state.string() +
+                            "' demo --rounds 1 --period 1 2>&1";
+    FILE* p = popen(cmd.c_str(), "r");
+    ASSERT_NE(p, nullptr);
+    std::array<char, 4096> buf{};
+    std::string out;
+    while (std::size_t n = fread(buf.data(), 1, buf.size(), p)) out.append(buf.data(), n);
+    const int status = pclose(p);
+    ASSERT_TRUE(WIFEXITED(status)) << out;
+    EXPECT_EQ(WEXITSTATUS(status), 0) << out;
+    EXPECT_NE(out.find("== round 1 =="), std::string::npos) << out;
+    EXPECT_NE(out.find("event 619002012"), std::string::npos) << out;
+    std::filesystem::remove_all(state);
 }
 
 }  // namespace
