@@ -18,3 +18,14 @@ if(KVA_SANITIZE)
   add_compile_options(-fsanitize=${_san} -fno-omit-frame-pointer -fno-sanitize-recover=undefined)
   add_link_options(-fsanitize=${_san})
 endif()
+
+# Bind every symbol at load time (also the usual hardening). A library the host already has loaded
+# must never bind a lazy symbol into the updater later: the loader would then pin the updater and
+# unloading it would no longer stop the service.
+add_link_options(-Wl,-z,now -Wl,-z,relro)
+
+# GCC marks some template and inline statics STB_GNU_UNIQUE, which makes a library undeletable;
+# one such library with a symbol bound into the updater would pin the updater too.
+if(CMAKE_CXX_COMPILER_ID STREQUAL "GNU")
+  add_compile_options(-fno-gnu-unique)
+endif()

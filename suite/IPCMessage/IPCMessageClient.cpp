@@ -125,7 +125,10 @@ struct CIPCMessageClient::Impl {
     std::atomic<std::uint64_t> posted{0}, refused{0}, received{0}, unhandled{0}, callbackErrors{0}, malformed{0};
 
     void Start(const std::shared_ptr<Impl>& self);
-    void Shutdown();
+    // Idempotent: Close() and the destructor both end here.
+    void Shutdown() { std::call_once(shutdownOnce, [this] { ShutdownOnce(); }); }
+    void ShutdownOnce();
+    std::once_flag shutdownOnce;
 
     bool Post(EFrameKind kind, std::uint8_t flags, const tagIPC_MESSAGE_ITEM& item);
     void Wake(char command);
@@ -198,7 +201,7 @@ void CIPCMessageClient::Impl::Start(const std::shared_ptr<Impl>& self) {
     }
 }
 
-void CIPCMessageClient::Impl::Shutdown() {
+void CIPCMessageClient::Impl::ShutdownOnce() {
     {
         std::lock_guard lock(pendingMutex);
         stopping = true;
@@ -530,6 +533,8 @@ CIPCMessageClient::CIPCMessageClient(int nEndpointId, bool bReceive, bool bInlin
 }
 
 CIPCMessageClient::~CIPCMessageClient() { m_impl->Shutdown(); }
+
+void CIPCMessageClient::Close() { m_impl->Shutdown(); }
 
 int CIPCMessageClient::EndpointId() const { return m_impl->endpointId; }
 

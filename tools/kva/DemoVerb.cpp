@@ -1,30 +1,180 @@
-// kva demo: the road of an update on a fresh simulated machine. For now it prepares the machine
-// and shows its facts; the update road joins as the service is built.
+// kva demo: the update road on a fresh simulated machine. It makes a signed sample update service,
+// starts `kva serve`, `kva suite` and `kva host` as processes on a scaled clock, shows each round
+// as it happens (the host's log lines and the data events), and stops everything after --rounds
+// rounds, or at Ctrl-C, leaving the state folder for inspection.
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <atomic>
 #include <chrono>
 #include <ctime>
+#include <iomanip>
 #include <iostream>
+#include <thread>
 
+#include <pugixml.hpp>
+
+#include "DataReport/BIDataReport.h"
+#include "Util/CommonCfgMgr.h"
 #include "Verbs.h"
+#include "kva/platform/Clock.h"
 #include "kva/platform/Machine.h"
-#include "kva/platform/Power.h"
+#include "kva/platform/Module.h"
+#include "kva/platform/Process.h"
+#include "kva/platform/Text.h"
+
+namespace {
+
+struct CDemoOptions {
+    int rounds = 3;
+    int periodMinutes = 5;
+};
+
+std::filesystem::path KvaPath() { return std::filesystem::path(plat::ToUtf8(plat::HostExecutablePath())); }
+
+// A free loopback port for `kva serve` (released just before the server binds it).
+int FreePort() {
+    const int s = socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in addr{};
+    addr.sin_family = AF_INET;
+    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t len = sizeof(addr);
+    int port = 0;
+    if (s >= 0 && bind(s, reinterpret_cast<sockaddr*>(&addr), sizeof(addr)) == 0 &&
+        getsockname(s, reinterpret_cast<sockaddr*>(&addr), &len) == 0) {
+        port = ntohs(addr.sin_port);
+    }
+    if (s >= 0) close(s);
+    return port;
+}
+
+std::vector<std::string> Common(const kva::CGlobals& g) {
+    std::ostringstream scale;
+    scale << g.timeScale;
+    return {"--state", g.stateFolder, "--time-scale", scale.str()};
+}
+
+// Runs a kva verb to completion, echoing its output.
+bool RunKva(const kva::CGlobals& g, std::vector<std::string> args) {
+    auto all = Common(g);
+    all.insert(all.end(), args.begin(), args.end());
+    plat::CChildProcess child;
+    if (!child.Start(KvaPath(), all)) return false;
+    std::string line;
+    while (child.ReadLine(&line, std::chrono::seconds(60))) std::cout << "  " << line << "\n";
+    return child.Wait(std::chrono::seconds(60)) == 0;
+}
+
+// Short start delay and period, so rounds come every few seconds on the scaled clock.
+bool SetDemoSchedule(int periodMinutes) {
+    const auto file = CCommonCfgMgr::FilePath();
+    pugi::xml_document doc;
+    doc.load_file(file.c_str());
+    auto root = doc.child("commoncfg");
+    if (!root) root = doc.append_child("commoncfg");
+    auto update = root.child("Update");
+    if (!update) update = root.append_child("Update");
+    for (const char* a : {"initTime", "queryPeriod"}) update.remove_attribute(a);
+    update.append_attribute("initTime") = 1;
+    update.append_attribute("queryPeriod") = periodMinutes;
+    return doc.save_file(file.c_str());
+}
+
+void PrintEvent(const DataEventRecord& e) {
+    std::cout << "  event " << e.eventId;
+    if (e.eventId >= 601000000 && e.eventId < 601010000) std::cout << " (" << e.eventId - 601000000 << ")";
+    std::cout << " [";
+    for (std::size_t i = 0; i < e.values.size(); ++i) std::cout << (i ? ", " : "") << e.values[i];
+    std::cout << "]" << std::endl;
+}
+
+plat::CEvent g_interrupted;
+
+void WatchInterrupt() {
+    plat::CatchStopSignals();
+    std::thread([] {
+        plat::WaitForStopSignal();
+        g_interrupted.Set();
+    }).detach();
+}
+
+// Prints new data events until `rounds` rounds were seen or the user interrupts.
+int FollowRounds(int rounds) {
+    std::int64_t last = 0;
+    int seen = 0;
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::minutes(2);
+    while (seen < rounds && !g_interrupted.IsSet() && std::chrono::steady_clock::now() < deadline) {
+        for (const auto& e : CBIDataReport::GetInstance()->Events(std::nullopt, last)) {
+            last = e.seq;
+            PrintEvent(e);
+            if (e.eventId == 601003001) std::cout << "== round " << ++seen << " ==" << std::endl;
+        }
+        // Real time: the demo watches processes that run on their own scaled clocks.
+        plat::CClock::Get().Wait({&g_interrupted}, 200);
+    }
+    return seen;
+}
+
+void RunDemo(kva::CGlobals& globals, const CDemoOptions& o) {
+    WatchInterrupt();
+    if (globals.stateFolder.empty()) {
+        globals.stateFolder = (std::filesystem::temp_directory_path() / ("kva-demo-" + std::to_string(std::time(nullptr)))).string();
+    }
+    if (std::filesystem::exists(globals.stateFolder) && !std::filesystem::is_empty(globals.stateFolder)) {
+        std::cerr << "kva demo: " << globals.stateFolder << " is not empty; give a fresh --state folder\n";
+        throw CLI::RuntimeError(2);
+    }
+    if (globals.timeScale == 1.0) globals.timeScale = 60;  // a minute passes in a second
+    const double scale = globals.timeScale;
+    globals.timeScale = 1.0;  // the demo itself watches in real time
+    if (!kva::PrepareMachine(globals)) throw CLI::RuntimeError(1);
+    globals.timeScale = scale;
+    std::cout << "kva demo: a fresh simulated machine in " << globals.stateFolder << ", clock x" << scale << "\n";
+
+    const int port = FreePort();
+    const std::string url = "http://127.0.0.1:" + std::to_string(port);
+    const std::string service = (std::filesystem::path(globals.stateFolder) / "service").string();
+    std::cout << "== the update service: a signed sample catalogue in " << service << "\n";
+    if (!RunKva(globals, {"catalogue", "make", service, "--configure", url, "--inventory"}) ||
+        !SetDemoSchedule(o.periodMinutes)) {
+        std::cerr << "kva demo: cannot make the sample service\n";
+        throw CLI::RuntimeError(1);
+    }
+
+    plat::CChildProcess serve, suite, host;
+    auto start = [&](plat::CChildProcess& child, std::vector<std::string> args, const char* what) {
+        auto all = Common(globals);
+        all.insert(all.end(), args.begin(), args.end());
+        if (!child.Start(KvaPath(), all)) {
+            std::cerr << "kva demo: cannot start " << what << "\n";
+            throw CLI::RuntimeError(1);
+        }
+        std::cout << "== started " << what << " (pid " << child.Pid() << ")" << std::endl;
+    };
+    start(serve, {"serve", service, "--port", std::to_string(port)}, "kva serve");
+    start(suite, {"suite"}, "kva suite");
+    start(host, {"-v", "host"}, "kva host (its log lines follow)");
+
+    const int seen = FollowRounds(o.rounds);
+    std::cout << "== stopping after " << seen << " round(s)" << (g_interrupted.IsSet() ? " (interrupted)" : "") << "\n";
+    host.Stop();
+    suite.Stop();
+    serve.Stop();
+    std::cout << "\nThe state folder stays for inspection:\n"
+              << "  kva --state " << globals.stateFolder << " events\n"
+              << "  kva --state " << globals.stateFolder << " machine show\n"
+              << "  kva --state " << globals.stateFolder << " history\n"
+              << "  logs: " << globals.stateFolder << "/logs/\n";
+    if (seen < o.rounds && !g_interrupted.IsSet()) throw CLI::RuntimeError(1);
+}
+
+}  // namespace
 
 KVA_VERB(demo) {
     auto* demo = app.add_subcommand("demo", "Run the update road on a fresh simulated machine");
-    demo->callback([&globals] {
-        if (globals.stateFolder.empty()) {
-            const auto stamp = std::to_string(std::time(nullptr));
-            globals.stateFolder = (std::filesystem::temp_directory_path() / ("kva-demo-" + stamp)).string();
-        }
-        if (!kva::PrepareMachine(globals)) throw CLI::RuntimeError(1);
-        std::cout << "kva demo: a fresh simulated machine in " << plat::StateFolder().string() << "\n";
-        plat::PowerStatus ps;
-        plat::GetPowerStatus(&ps);
-        std::uint64_t freeBytes = 0;
-        plat::GetDiskFreeSpace("C:\\", &freeBytes);
-        std::cout << "  product " << plat::ProductName() << ", battery " << int(ps.BatteryLifePercent)
-                  << ", ac " << int(ps.ACLineStatus) << ", " << freeBytes / 1048576 << " MiB free on C:\n"
-                  << "The update service, the suite and the host join this demo as they are built;\n"
-                  << "today it shows the machine they will run on. Inspect it with:\n"
-                  << "  kva --state " << plat::StateFolder().string() << " machine show\n";
-    });
+    auto o = std::make_shared<CDemoOptions>();
+    demo->add_option("--rounds", o->rounds, "Stop after this many check rounds")->check(CLI::Range(1, 20));
+    demo->add_option("--period", o->periodMinutes, "Minutes between rounds (service time)")->check(CLI::Range(1, 600));
+    demo->callback([&globals, o] { RunDemo(globals, *o); });
 }

@@ -57,6 +57,12 @@ public:
     CIPCMessageClient& operator=(const CIPCMessageClient&) = delete;
     ~CIPCMessageClient();
 
+    // Stops the client as its destruction does while the object lives on: pending SendIPCMessage
+    // calls return false, no callback runs after it returns (it waits for a running one, unless
+    // called from it), later calls fail. For owners whose handlers must stop before their own
+    // members go.
+    void Close();
+
     // Broadcasts of `nTopic` (a multiple of 0x10000) reach the subscription callback from now on.
     // `nMessageFilter` 0: every message of the topic; otherwise only that message id.
     bool SubscribeIPCMessage(unsigned int nTopic, unsigned int nMessageFilter);

@@ -1,7 +1,8 @@
 // Sends a setup request to the suite's installer process and waits for its answer.
 //
 // The answer item starts with every id field -1, nSyncMessageId 0 and no text; on success it holds
-// the installer's reply (8 bytes: setup result, exit code). The wait is service time.
+// the installer's reply (8 bytes: setup result, exit code), its payload valid until the calling
+// thread's next send. The wait is service time and ends when the client closes.
 #pragma once
 
 class CIPCMessageClient;

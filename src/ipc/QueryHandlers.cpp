@@ -1,0 +1,132 @@
+// Answers to the UI's BIOS-version, firmware-version and WinPE questions.
+#include <nlohmann/json.hpp>
+
+#include "kva/platform/Log.h"
+#include "kva/platform/Module.h"
+#include "service/KVAServerQuery.h"
+
+namespace {
+
+// The request and answer of the BIOS and firmware queries.
+struct CVersionQuery {
+    int drvType = 0;
+    std::string strDriverID;
+    std::string strDrvName;
+    std::string strFilePath;
+    std::string strVersion;
+    int result = 0;
+
+    // Assigns only the keys present with the right type; text that is not JSON changes nothing.
+    void Parse(const char* text, int length) {
+        auto j = nlohmann::json::parse(std::string(text, text + std::max(length, 0)).c_str(), nullptr, false);
+        if (!j.is_object()) return;
+        auto take = [&](const char* key, auto& field) {
+            auto it = j.find(key);
+            if (it == j.end()) return;
+            using T = std::decay_t<decltype(field)>;
+            if constexpr (std::is_same_v<T, int>) {
+                if (it->is_number_integer()) field = it->template get<int>();
+            } else {
+                if (it->is_string()) field = it->template get<std::string>();
+            }
+        };
+        take("drvType", drvType);
+        take("strDriverID", strDriverID);
+        take("strDrvName", strDrvName);
+        take("strFilePath", strFilePath);
+        take("strVersion", strVersion);
+        take("result", result);
+    }
+
+    std::string Dump() const {
+        nlohmann::ordered_json j;
+        j["drvType"] = drvType;
+        j["strDriverID"] = strDriverID;
+        j["strDrvName"] = strDrvName;
+        j["strFilePath"] = strFilePath;
+        j["strVersion"] = strVersion;
+        j["result"] = result;
+        return j.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace);
+    }
+};
+
+using GetFWVersionFn = std::string (*)(const std::string&, const std::string&, std::string&, int&);
+using CheckWinPEFn = int (*)(const wchar_t*, const wchar_t*);
+
+}  // namespace
+
+void CKVAServerQuery::OnRecvQueryBIOS(tagIPC_MESSAGE_ITEM& item) {
+    if (!item.pszMessage) {
+        KVA_LOG_ERROR("pszMsg is null");
+        return;
+    }
+    CVersionQuery q;
+    q.Parse(item.pszMessage, item.nMessageLen);
+    q.strVersion = "0";
+    q.result = 0;
+    {
+        std::lock_guard lock(m_mtxTables);
+        for (const PackageTable* table : {&m_mapIdleDriver, &m_mapForceDriver}) {
+            auto it = table->find(q.strDriverID);
+            if (it != table->end() && it->second.state == 6) {
+                q.strVersion = it->second.strNextVersion;
+                q.result = 1;
+            }
+        }
+    }
+    const std::string body = q.Dump();
+    if (!PostReply(item, body.c_str(), static_cast<int>(body.size()))) KVA_LOG_ERROR("post msg to bios version failed");
+}
+
+void CKVAServerQuery::OnRecvGetFWVersion(tagIPC_MESSAGE_ITEM& item) {
+    if (!item.pszMessage) {
+        KVA_LOG_ERROR("recv mesg is null");
+        return;
+    }
+    CVersionQuery q;
+    q.Parse(item.pszMessage, item.nMessageLen);
+    auto fn = m_hDriverCurVersion
+                  ? reinterpret_cast<GetFWVersionFn>(plat::GetModuleExport(m_hDriverCurVersion, "GetFWVersion"))
+                  : nullptr;
+    if (!fn) {
+        KVA_LOG_ERROR("pGetVersion is null");
+        return;
+    }
+    std::string detail;
+    q.strVersion = fn(q.strDriverID, q.strDrvName, detail, q.result);
+    const std::string body = q.Dump();
+    if (!PostReply(item, body.c_str(), static_cast<int>(body.size()))) {
+        KVA_LOG_ERROR("post get fwversion msg to kvadownload failed");
+    }
+}
+
+void CKVAServerQuery::OnRecvCheckWinPE(tagIPC_MESSAGE_ITEM& item) {
+    const std::wstring exe = plat::HostExecutablePath();
+    const auto slash = exe.find_last_of(L"/\\");
+    if (exe.empty() || slash == std::wstring::npos) {
+        KVA_LOG_ERROR("failed to get module path, errcode: " << plat::GetLastError());
+        return;
+    }
+    plat::HMODULE lib = plat::LoadModule(exe.substr(0, slash) + L"\\plugins\\CheckWinPE.dll");
+    if (!lib) {
+        KVA_LOG_ERROR("CheckOnekeyIsOK: LoadLibrary false.errorno = " << plat::GetLastError());
+        return;
+    }
+    auto fn = reinterpret_cast<CheckWinPEFn>(plat::GetModuleExport(lib, "CheckWinPE"));
+    if (!fn) {
+        KVA_LOG_ERROR("pCheckWinPE is null");
+        plat::FreeModule(lib);
+        return;
+    }
+    wchar_t path[260] = L"C:\\sources\\boot.wim";
+    const int rc = fn(L"WinPE", path);
+    plat::FreeModule(lib);
+    char answer = 0;
+    if (rc == 0) {
+        KVA_LOG_WARN("CheckWinPE is OK ");
+        answer = 1;
+    } else {
+        KVA_LOG_ERROR("CheckWinPE is faild, errcode is " << rc);
+    }
+    PostReply(item, &answer, 1);
+}

@@ -1,0 +1,33 @@
+// A fresh machine with an in-process IPC hub, a file:// update service folder and the fake clock,
+// for tests of the service object.
+#pragma once
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "DataReport/BIDataReport.h"
+#include "IPCMessage/IPCHub.h"
+#include "TestMachine.h"
+#include "service/KVAServerQuery.h"
+
+namespace kvatest {
+
+class CServiceTest : public CTestMachine {
+protected:
+    void SetUp() override;
+    void TearDown() override;
+
+    // The update service folder (file://), created empty.
+    std::string ServiceUrl() const;
+    std::filesystem::path ServiceFolder() const;
+
+    std::unique_ptr<CKVAServerQuery> Start();
+    static std::vector<DataEventRecord> Events(int shortNumber);
+    std::wstring SettingKey() const;
+    std::wstring UserKey(const wchar_t* tail) const;
+
+    std::unique_ptr<ipcmsg::CHub> m_hub;
+};
+
+}  // namespace kvatest
