@@ -1,6 +1,6 @@
-// kva suite [--trace] [--scenario FILE] [--do STEP]... [--interactive]: the suite's other
-// processes: the IPC hub of the machine and the peers of SuitePeers.h, in the foreground until
-// SIGINT or SIGTERM. Steps run in order: the scenario file, then each --do, then (interactive) the
+// kva suite [--trace] [--scenario FILE] [--do STEP]... [--interactive] [--no-peers]: the suite's
+// other processes: the IPC hub of the machine and the peers of SuitePeers.h, in the foreground
+// until SIGINT or SIGTERM. Steps run in order: the scenario file, then each --do, then (interactive) the
 // lines of the standard input.
 #include <poll.h>
 #include <unistd.h>
@@ -26,6 +26,7 @@ struct CSuiteOptions {
     std::string scenario;
     std::vector<std::string> steps;
     bool interactive = false;
+    bool noPeers = false;
 };
 
 std::mutex g_outMutex;
@@ -95,20 +96,23 @@ int RunSuite(const CSuiteOptions& options) {
         std::lock_guard lock(g_outMutex);
         std::cout << "kva suite: hub listening at " << hub.Endpoint() << std::endl;
     }
-    auto peers = std::make_unique<kva::CSuitePeers>(&PrintLine);
-    if (!peers->Start()) {
-        std::cerr << "kva suite: the peers cannot reach the hub\n";
-        return 1;
-    }
-    PrintLine("kva suite: peers ready: synergy 0x150000, application manager 0xF0000, system state 0x300000");
-    std::string error;
-    if (!options.scenario.empty() && !peers->RunFile(options.scenario, &error)) PrintLine("kva suite: " + error);
-    for (const auto& step : options.steps) {
-        if (!peers->Run(step, &error)) PrintLine("kva suite: " + error);
+    std::unique_ptr<kva::CSuitePeers> peers;
+    if (!options.noPeers) {
+        peers = std::make_unique<kva::CSuitePeers>(&PrintLine);
+        if (!peers->Start()) {
+            std::cerr << "kva suite: the peers cannot reach the hub\n";
+            return 1;
+        }
+        PrintLine("kva suite: peers ready: synergy 0x150000, application manager 0xF0000, system state 0x300000");
+        std::string error;
+        if (!options.scenario.empty() && !peers->RunFile(options.scenario, &error)) PrintLine("kva suite: " + error);
+        for (const auto& step : options.steps) {
+            if (!peers->Run(step, &error)) PrintLine("kva suite: " + error);
+        }
     }
     std::atomic<bool> stopReading{false};
     std::thread reader;
-    if (options.interactive) reader = std::thread([&] { ReadSteps(*peers, stopReading); });
+    if (peers && options.interactive) reader = std::thread([&] { ReadSteps(*peers, stopReading); });
     const int sig = plat::WaitForStopSignal();
     stopReading = true;
     if (reader.joinable()) reader.join();
@@ -132,6 +136,7 @@ KVA_VERB(suite) {
         ->check(CLI::ExistingFile);
     suite->add_option("--do", options->steps, "A step for the peers, e.g. \"synergy 1\" or \"scene free\"");
     suite->add_flag("--interactive", options->interactive, "Read further steps from the standard input");
+    suite->add_flag("--no-peers", options->noPeers, "Run the hub alone (for peers of your own)");
     suite->add_option("--endpoint", options->endpoint, "Hub address (default: ipc://<state>/ipc/hub.sock)")
         ->envname("KVA_IPC_ENDPOINT");
     suite->callback([options, &globals] {
