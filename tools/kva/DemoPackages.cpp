@@ -80,15 +80,16 @@ void CDemoPackages::Poll(std::ostream& out) {
         const bool changed = before == m_packages.end() || before->second.state != p.state ||
                              before->second.table != p.table;
         p.percent = before == m_packages.end() ? -1 : before->second.percent;
-        const int percent = Progress(id, p);
-        if (changed) {
-            out << "  package " << id << " " << p.name << " " << p.next << " [" << p.table << "]: "
-                << PackageStateName(p.state) << std::endl;
-        }
+        // A download that ended between two looks still gets its last progress line.
+        const int percent = p.state == 3 && p.size > 0 ? 100 : Progress(id, p);
         if (percent >= 0 && percent != p.percent) {
             out << "  package " << id << " downloading " << std::setw(3) << percent << "% of " << p.size << " bytes"
                 << std::endl;
             p.percent = percent;
+        }
+        if (changed) {
+            out << "  package " << id << " " << p.name << " " << p.next << " [" << p.table << "]: "
+                << PackageStateName(p.state) << std::endl;
         }
     }
     m_packages = std::move(now);

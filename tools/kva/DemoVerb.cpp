@@ -135,7 +135,7 @@ int FollowRounds(int rounds, kva::CDemoPackages& packages, plat::CChildProcess& 
         }
         packages.Poll(std::cout);
         std::string line;
-        while (suite.ReadLine(&line, std::chrono::milliseconds(1))) std::cout << "  suite: " << line << std::endl;
+        while (suite.ReadLine(&line, std::chrono::milliseconds(20))) std::cout << "  suite: " << line << std::endl;
         // Real time: the demo watches processes that run on their own scaled clocks.
         plat::CClock::Get().Wait({&g_interrupted}, 200);
     }
