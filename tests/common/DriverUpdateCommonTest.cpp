@@ -162,16 +162,4 @@ TEST_F(CommonTest, DeviceTypeIsTheProductNameAndAFailureGoesToTheDebuggerOutput)
     EXPECT_EQ(line, "fail to get product name. result:1(SystemEnvironment::GetDeviceTypeEx)");
 }
 
-TEST(DriverTypeCodes, KnownCodesSkipSevenAndTheGapBeforeNinetyNine) {
-    EXPECT_TRUE(IsKnownDriverType("0"));
-    EXPECT_TRUE(IsKnownDriverType("45"));
-    EXPECT_TRUE(IsKnownDriverType("103"));
-    EXPECT_FALSE(IsKnownDriverType("7"));
-    EXPECT_FALSE(IsKnownDriverType("46"));
-    EXPECT_FALSE(IsKnownDriverType("98"));
-    EXPECT_FALSE(IsKnownDriverType("104"));
-    EXPECT_FALSE(IsKnownDriverType("023"));
-    EXPECT_FALSE(IsKnownDriverType("-1"));
-}
-
 }  // namespace

@@ -17,7 +17,6 @@ protected:
         r.versionInfo.FileSize = 4096;
         r.hashInfo.strHashAlgo = "SHA256";
         r.hashInfo.strHash = "ab";
-        r.policy.restartLevel2 = true;
         return r;
     }
 };
@@ -43,20 +42,6 @@ TEST_F(DownloadRequestTest, RequestCarriesTheRecordTheTargetAndTheRightSerialTex
     const download_param app = driver_update::MakeDownloadParam(r, 5, "0");
     EXPECT_EQ(app.strDriverID, "0");
     EXPECT_NE(app.strFilepath.find("\\0_1.1\\update.zip"), std::string::npos);
-}
-
-TEST_F(DownloadRequestTest, EntryKeepsItsStateAndOnlyTheBiosForcesLevelThree) {
-    enmUPGRADE_DRIVER_INFO e;
-    e.state = 4;
-    e.strInstallFile = "C:\\x\\setup.exe";
-    driver_update::CopyRecordToEntry(Record("14"), e);
-    EXPECT_EQ(e.state, 4);
-    EXPECT_EQ(e.strInstallFile, "C:\\x\\setup.exe");
-    EXPECT_EQ(e.GetRestartLevel(), RESTART_LEVEL_2);
-    EXPECT_EQ(e.strNextVersion, "1.1");
-    EXPECT_EQ(e.hashInfo.strHashAlgo, "SHA256");
-    driver_update::CopyRecordToEntry(Record("23"), e);
-    EXPECT_EQ(e.GetRestartLevel(), RESTART_LEVEL_3);
 }
 
 }  // namespace
