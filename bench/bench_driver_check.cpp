@@ -6,11 +6,13 @@
 #include <filesystem>
 #include <fstream>
 #include <memory>
+#include <sstream>
+
+#include <nlohmann/json.hpp>
 
 #include "IPCMessage/IPCEndpoint.h"
 #include "IPCMessage/IPCHub.h"
 #include "KVADownload/Catalogue.h"
-#include "KVADownload/CatalogueMaker.h"
 #include "KVADownload/UpdateService.h"
 #include "Util/CommonCfgMgr.h"
 #include "Util/DE.h"
@@ -34,19 +36,32 @@ struct CBenchMachine {
         hub = std::make_unique<ipcmsg::CHub>();
         hub->Start();
 
+        // The catalogue is written compact by hand: CCatalogueMaker's readable form of 10,000
+        // packages would pass the download library's size limit for a catalogue.
         std::string pem, pub;
         GenerateMakerKey(&pem, &pub);
         const auto service = dir / "service";
-        CCatalogueMaker maker(service, pem);
+        std::filesystem::create_directories(service / "catalogue");
+        std::filesystem::create_directories(service / "packages");
+        std::ofstream(service / "packages" / "p.bin") << "x";
+        nlohmann::json packages = nlohmann::json::array();
         std::ostringstream idle;
         for (int i = 0; i < kPackages; ++i) {
             const bool forced = i % 10 < 3;
             const std::string name = "Package " + std::to_string(i);
-            maker.AddRawPackage("driver", std::to_string(1000 + i), name, "1.0." + std::to_string(i), forced ? 2 : 5,
-                                "p" + std::to_string(i) + ".bin", "x");
+            packages.push_back({{"kind", "driver"},
+                                {"strDriverID", std::to_string(1000 + i)},
+                                {"strDriverName", name},
+                                {"versionInfo", {{"strNextVersion", "1.0." + std::to_string(i)},
+                                                 {"strUrl", "packages/p.bin"},
+                                                 {"FileSize", 1}}},
+                                {"policy", {{"updateType", forced ? 2 : 5}}}});
             if (!forced && i % 2 == 0) idle << "<IdleUpdate name=\"" << name << "\"/>";
         }
-        maker.Write(ModelKey(), 1, 4102444800);
+        const std::string body =
+            nlohmann::json{{"format", 1}, {"version", 1}, {"expires", 4102444800}, {"packages", packages}}.dump();
+        std::ofstream(service / "catalogue" / (ModelKey() + ".json")) << body;
+        std::ofstream(service / "catalogue" / (ModelKey() + ".json.sig")) << SignCatalogue(body, pem) << "\n";
         const auto cfg = CCommonCfgMgr::FilePath();
         std::filesystem::create_directories(cfg.parent_path());
         std::ofstream(cfg) << "<commoncfg><UpdateService url=\"file://" << service.string() << "\" publicKey=\"" << pub
@@ -72,8 +87,16 @@ std::vector<_TOBEUPDATE_DRIVER_INFO> Fetch() {
     return list;
 }
 
-void BM_FetchNewerPackages(benchmark::State& state) {
+// A check whose fetch fails retries for 30 minutes: make sure the catalogue is taken first.
+bool Ready(benchmark::State& state) {
     Machine();
+    static const bool ok = Fetch().size() == static_cast<std::size_t>(kPackages);
+    if (!ok) state.SkipWithError("the catalogue of 10,000 packages was not accepted");
+    return ok;
+}
+
+void BM_FetchNewerPackages(benchmark::State& state) {
+    if (!Ready(state)) return;
     std::size_t n = 0;
     for (auto _ : state) n = Fetch().size();
     state.counters["packages"] = static_cast<double>(n);
@@ -82,7 +105,7 @@ BENCHMARK(BM_FetchNewerPackages)->Unit(benchmark::kMillisecond)->Iterations(3);
 
 // First sight of every package: a fresh service each time (made and dropped outside the timing).
 void BM_SortIntoTables(benchmark::State& state) {
-    Machine();
+    if (!Ready(state)) return;
     const auto packages = Fetch();
     std::size_t forced = 0, idle = 0;
     for (auto _ : state) {
@@ -102,19 +125,8 @@ void BM_SortIntoTables(benchmark::State& state) {
 }
 BENCHMARK(BM_SortIntoTables)->Unit(benchmark::kMillisecond)->Iterations(10);
 
-// The same walk again on tables that know every package (the periodic case).
-void BM_SortAgainKnownPackages(benchmark::State& state) {
-    Machine();
-    const auto packages = Fetch();
-    auto q = std::make_unique<CKVAServerQuery>();
-    q->StartServerQuery();
-    q->SortDriverPackages(packages);
-    for (auto _ : state) benchmark::DoNotOptimize(q->SortDriverPackages(packages));
-}
-BENCHMARK(BM_SortAgainKnownPackages)->Unit(benchmark::kMillisecond)->Iterations(10);
-
 void BM_WholeCheckDownloadsRefused(benchmark::State& state) {
-    Machine();
+    if (!Ready(state)) return;
     auto q = std::make_unique<CKVAServerQuery>();
     q->StartServerQuery();
     for (auto _ : state) benchmark::DoNotOptimize(q->CheckSoftDriverVersion());

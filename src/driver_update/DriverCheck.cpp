@@ -2,6 +2,7 @@
 // packages, sort them into the forced and idle tables, start the downloads the settings allow, and
 // decide whether the user sees the driver notice.
 #include <algorithm>
+#include <set>
 
 #include "DuiLib/UIMainQueue.h"
 #include "KVADownload/UpdateService.h"
@@ -41,51 +42,58 @@ bool CKVAServerQuery::FetchDriverPackages(std::vector<_TOBEUPDATE_DRIVER_INFO>& 
 }
 
 CKVAServerQuery::CSortedPackages CKVAServerQuery::SortDriverPackages(const std::vector<_TOBEUPDATE_DRIVER_INFO>& packages) {
-    // The settings are read once per check, outside the tables' lock: they cannot change within one
+    // The settings are read once per walk, outside the tables' lock: they cannot change within one
     // walk, and reading the switch per package would report a closed switch once per package.
     const bool anyIdle = std::any_of(packages.begin(), packages.end(),
                                      [](const auto& r) { return r.policy.updateType != DRIVER_UPDATE_FORCE; });
     const bool switchOpen = anyIdle && IsDriverSwitchOpen();
-    std::vector<char> idleByName(packages.size(), 0);
-    if (switchOpen) {
-        auto& cfg = CCommonCfgMgr::getInstance();
-        for (std::size_t i = 0; i < packages.size(); ++i) {
-            if (packages[i].policy.updateType != DRIVER_UPDATE_FORCE)
-                idleByName[i] = cfg.IsSupportIdleUpdate(packages[i].strDriverName) ? 1 : 0;
-        }
-    }
+    // One snapshot of the idle-capable names serves the whole walk.
+    const std::set<std::string> idleNames =
+        switchOpen ? CCommonCfgMgr::getInstance().GetIdleUpdateNames() : std::set<std::string>();
 
     CSortedPackages sorted;
-    std::lock_guard lock(m_mtxTables);
-    for (std::size_t i = 0; i < packages.size(); ++i) {
-        const _TOBEUPDATE_DRIVER_INFO& r = packages[i];
-        if (r.policy.updateType == DRIVER_UPDATE_FORCE) {
-            if (r.policy.restartLevel1) m_bRestartLevel1Found = true;
-            if (r.policy.restartLevel2) m_bRestartLevel2Found = true;
-            enmUPGRADE_DRIVER_INFO& entry = m_mapForceDriver[r.strDriverID];
-            if (entry.state != 0) continue;
+    // The per-package lines are written after the walk, so no file I/O happens under the lock.
+    struct CNote {
+        const std::string* id;
+        bool skipped;  // else: the BIOS goes idle by its own permission
+    };
+    std::vector<CNote> notes;
+    {
+        std::lock_guard lock(m_mtxTables);
+        m_vecPopupDriver.reserve(m_vecPopupDriver.size() + packages.size());
+        for (const _TOBEUPDATE_DRIVER_INFO& r : packages) {
+            if (r.policy.updateType == DRIVER_UPDATE_FORCE) {
+                if (r.policy.restartLevel1) m_bRestartLevel1Found = true;
+                if (r.policy.restartLevel2) m_bRestartLevel2Found = true;
+                enmUPGRADE_DRIVER_INFO& entry = m_mapForceDriver[r.strDriverID];
+                if (entry.state != 0) continue;
+                driver_update::CopyRecordToEntry(r, entry);
+                sorted.forced.push_back(r);
+                continue;
+            }
+            auto known = m_mapIdleDriver.find(r.strDriverID);
+            if (known == m_mapIdleDriver.end() || known->second.state != 6) m_vecPopupDriver.push_back(r);
+            if (!switchOpen) continue;
+            bool idle = idleNames.count(r.strDriverName) != 0;
+            if (!idle && r.strDriverID == kDriverTypeBios && r.policy.idleAllowed) {
+                notes.push_back({&r.strDriverID, false});
+                idle = true;
+            }
+            if (!idle) {
+                m_vecSkipDriver.push_back(r);
+                notes.push_back({&r.strDriverID, true});
+                continue;
+            }
+            enmUPGRADE_DRIVER_INFO& entry = m_mapIdleDriver[r.strDriverID];
             driver_update::CopyRecordToEntry(r, entry);
-            sorted.forced.push_back(r);
-            continue;
+            if (entry.state == 0) sorted.idle.push_back(r);
+            if (r.policy.restartLevel1) m_bRestartLevel1Found = m_bIdleRestartFound = true;
+            if (r.policy.restartLevel2) m_bRestartLevel2Found = m_bIdleRestartFound = true;
         }
-        auto known = m_mapIdleDriver.find(r.strDriverID);
-        if (known == m_mapIdleDriver.end() || known->second.state != 6) m_vecPopupDriver.push_back(r);
-        if (!switchOpen) continue;
-        bool idle = idleByName[i] != 0;
-        if (!idle && r.strDriverID == kDriverTypeBios && r.policy.idleAllowed) {
-            KVA_LOG_WARN("update no skip it,can idle update,driver id" << r.strDriverID);
-            idle = true;
-        }
-        if (!idle) {
-            m_vecSkipDriver.push_back(r);
-            KVA_LOG_ERROR("update skip it,driver id" << r.strDriverID);
-            continue;
-        }
-        enmUPGRADE_DRIVER_INFO& entry = m_mapIdleDriver[r.strDriverID];
-        driver_update::CopyRecordToEntry(r, entry);
-        if (entry.state == 0) sorted.idle.push_back(r);
-        if (r.policy.restartLevel1) m_bRestartLevel1Found = m_bIdleRestartFound = true;
-        if (r.policy.restartLevel2) m_bRestartLevel2Found = m_bIdleRestartFound = true;
+    }
+    for (const CNote& n : notes) {
+        if (n.skipped) KVA_LOG_ERROR("update skip it,driver id" << *n.id);
+        else KVA_LOG_WARN("update no skip it,can idle update,driver id" << *n.id);
     }
     return sorted;
 }

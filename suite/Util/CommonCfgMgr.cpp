@@ -88,5 +88,6 @@ int CCommonCfgMgr::getQueryLocalPeriod() { KVA_CFG_GET(v.period); }
 bool CCommonCfgMgr::EnableForceUpdate() { KVA_CFG_GET(v.force); }
 int CCommonCfgMgr::getBatteryPrecent() { KVA_CFG_GET(v.battery); }
 bool CCommonCfgMgr::IsSupportIdleUpdate(const std::string& name) { KVA_CFG_GET(v.idleNames.count(name) > 0); }
+std::set<std::string> CCommonCfgMgr::GetIdleUpdateNames() { KVA_CFG_GET(v.idleNames); }
 std::string CCommonCfgMgr::GetUpdateServiceUrl() { KVA_CFG_GET(v.url); }
 std::string CCommonCfgMgr::GetMakerPublicKey() { KVA_CFG_GET(v.publicKey); }

@@ -13,6 +13,7 @@
 
 #include <filesystem>
 #include <memory>
+#include <set>
 #include <string>
 
 class CCommonCfgMgr {
@@ -25,6 +26,8 @@ public:
     bool EnableForceUpdate();       // forceUpdate, default true
     int getBatteryPrecent();        // batteryPercent; below 1 means none configured; default 0
     bool IsSupportIdleUpdate(const std::string& driverName);  // listed under IdleUpdate
+    // Every name listed under IdleUpdate at once, for callers that ask about many packages.
+    std::set<std::string> GetIdleUpdateNames();
     std::string GetUpdateServiceUrl();   // default empty: no service configured
     std::string GetMakerPublicKey();     // base64, default empty
 
