@@ -1,7 +1,3 @@
-#include <sys/wait.h>
-
-#include <array>
-#include <cstdio>
 #include <fstream>
 
 #include "TestMachine.h"
@@ -22,15 +18,8 @@ class MachineTest : public kvatest::CTestMachine {
 protected:
     // Runs `kva --state <state> args...` and returns its exit code and output.
     int Kva(const std::string& args, std::string* out = nullptr) {
-        const std::string cmd = kvatest::BinaryPath("kva").string() + " --state '" + State().string() + "' " + args + " 2>&1";
-        FILE* p = popen(cmd.c_str(), "r");
-        if (!p) return -1;
-        std::array<char, 4096> buf{};
-        std::string text;
-        while (std::size_t n = fread(buf.data(), 1, buf.size(), p)) text.append(buf.data(), n);
-        const int status = pclose(p);
-        if (out) *out = text;
-        return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+        return kvatest::RunCommand(kvatest::BinaryPath("kva").string() + " --state '" + State().string() + "' " + args,
+                                   out);
     }
 };
 
