@@ -8,6 +8,7 @@
 // The figures and the ratios (ours / plain) are printed at the end.
 //
 // Run: build/release/bin/bench_ipc  (the peers are this program again, started with --peer).
+// The figures that count are the pooled ones printed last.
 #include <benchmark/benchmark.h>
 
 #include <algorithm>
@@ -57,6 +58,9 @@ int RunOursHub(const std::string& endpoint) {
     if (!hub.Start()) return 1;
     Ready();
     plat::WaitForStopSignal();
+    const auto st = hub.Stats();
+    std::cerr << "our hub: " << st.items << " items, " << st.deliveries << " delivered, " << st.dropped << " dropped, "
+              << st.queueFull << " not queued (full), " << st.refused << " refused\n";
     return 0;
 }
 
@@ -75,6 +79,9 @@ int RunOursReceiver() {
     if (!me.WaitForHub(kReady)) return 1;
     Ready();
     plat::WaitForStopSignal();
+    const auto st = me.Stats();
+    std::cerr << "our receiver: " << st.received << " received, " << st.unhandled << " unhandled, " << st.refused
+              << " posts refused\n";
     return 0;
 }
 
@@ -83,11 +90,14 @@ int RunPlainHub(const std::string& endpoint) {
     zmq::context_t ctx(1);
     zmq::socket_t router(ctx, zmq::socket_type::router);
     router.set(zmq::sockopt::linger, 0);
+    router.set(zmq::sockopt::sndhwm, ipcmsg::kHubQueuePerConnection);  // as our hub's
     router.bind(endpoint);
     Ready();
     std::string ids[2];
-    std::thread([] {
+    std::atomic<std::uint64_t> forwarded{0}, failed{0};
+    std::thread([&] {
         plat::WaitForStopSignal();
+        std::cerr << "plain hub: " << forwarded << " forwarded, " << failed << " not queued\n";
         std::_Exit(0);
     }).detach();
     zmq::message_t id, msg;
@@ -97,11 +107,17 @@ int RunPlainHub(const std::string& endpoint) {
             const std::string from(id.data<char>(), id.size());
             if (msg.size() == 1 && (msg.data<char>()[0] == 'a' || msg.data<char>()[0] == 'b')) {
                 ids[msg.data<char>()[0] - 'a'] = from;
+                router.send(zmq::buffer(from), zmq::send_flags::sndmore);
+                router.send(zmq::str_buffer("k"));  // known now
                 continue;
             }
             const std::string& to = from == ids[0] ? ids[1] : ids[0];
-            router.send(zmq::buffer(to), zmq::send_flags::sndmore | zmq::send_flags::dontwait);
-            router.send(msg, zmq::send_flags::dontwait);
+            if (router.send(zmq::buffer(to), zmq::send_flags::sndmore | zmq::send_flags::dontwait) &&
+                router.send(msg, zmq::send_flags::dontwait)) {
+                ++forwarded;
+            } else {
+                ++failed;
+            }
         } catch (const zmq::error_t&) {  // EINTR: the stop signal is on its way
         }
     }
@@ -113,12 +129,15 @@ int RunPlainReceiver(const std::string& endpoint) {
     dealer.set(zmq::sockopt::linger, 0);
     dealer.connect(endpoint);
     dealer.send(zmq::str_buffer("b"));
+    zmq::message_t known;
+    if (!dealer.recv(known)) return 1;
     Ready();
-    std::thread([] {
+    std::atomic<std::uint64_t> received{0};
+    std::thread([&] {
         plat::WaitForStopSignal();
+        std::cerr << "plain receiver: " << received << " received\n";
         std::_Exit(0);
     }).detach();
-    std::uint64_t received = 0;
     zmq::message_t msg;
     for (;;) {
         try {
@@ -169,19 +188,25 @@ CPeers& Peers() {
     return peers;
 }
 
+// Everything measured, pooled over the repetitions (which run interleaved), per "ours/256" etc.
 struct CFigures {
-    double p50us = 0, p99us = 0, msgPerSec = 0;
+    std::vector<double> roundTripUs;
+    double streamSeconds = 0;
+    std::uint64_t streamed = 0;
 };
-std::map<std::string, CFigures> g_figures;  // "ours/256", "plain/4096"
+std::map<std::string, CFigures> g_figures;
 
-void Percentiles(benchmark::State& state, std::vector<double>& us, const std::string& key) {
-    if (us.empty()) return;
+double Percentile(std::vector<double> us, double q) {
+    if (us.empty()) return 0;
     std::sort(us.begin(), us.end());
-    const double p50 = us[us.size() / 2], p99 = us[std::min(us.size() - 1, us.size() * 99 / 100)];
-    state.counters["p50_us"] = p50;
-    state.counters["p99_us"] = p99;
-    g_figures[key].p50us = p50;
-    g_figures[key].p99us = p99;
+    return us[std::min(us.size() - 1, static_cast<std::size_t>(static_cast<double>(us.size()) * q))];
+}
+
+void Percentiles(benchmark::State& state, const std::vector<double>& us, const std::string& key) {
+    state.counters["p50_us"] = Percentile(us, 0.5);
+    state.counters["p99_us"] = Percentile(us, 0.99);
+    auto& pool = g_figures[key].roundTripUs;
+    pool.insert(pool.end(), us.begin(), us.end());
 }
 
 // Our sender: one client for the whole run, acknowledgements counted by its callback.
@@ -221,10 +246,14 @@ struct CPlainSender {
     std::uint64_t acked = 0;
     CPlainSender() {
         dealer.set(zmq::sockopt::linger, 0);
+        dealer.set(zmq::sockopt::rcvtimeo, static_cast<int>(kReady.count()));
         dealer.connect(Peers().plain);
         dealer.send(zmq::str_buffer("a"));
+        zmq::message_t known;
+        ready = dealer.recv(known).has_value();
     }
-    // Takes one acknowledgement; blocking or not.
+    bool ready = false;
+    // Takes one acknowledgement; blocking (up to kReady) or not.
     bool TakeAck(bool block) {
         zmq::message_t msg;
         if (!dealer.recv(msg, block ? zmq::recv_flags::none : zmq::recv_flags::dontwait)) return false;
@@ -262,7 +291,7 @@ void BM_RoundTrip_Ours(benchmark::State& state) {
 }
 
 void BM_RoundTrip_Plain(benchmark::State& state) {
-    if (!Peers().ok) return state.SkipWithError("peers did not start");
+    if (!Peers().ok || !PlainSender().ready) return state.SkipWithError("peers did not start");
     auto& me = PlainSender();
     std::string payload(static_cast<std::size_t>(state.range(0)), 'p');
     payload[0] = 'E';
@@ -289,12 +318,15 @@ void BM_OneWay_Ours(benchmark::State& state) {
         std::lock_guard lock(me.m);
         sent = me.acked;
     }
+    const auto t0 = Clock::now();
     for (auto _ : state) {
         const std::uint64_t end = sent + kBatch;
         while (sent < end) {
             {
                 std::unique_lock lock(me.m);
-                me.cv.wait(lock, [&] { return sent - me.acked < kWindow; });
+                if (!me.cv.wait_for(lock, kReady, [&] { return sent - me.acked < kWindow; })) {
+                    return state.SkipWithError("stream stalled");
+                }
             }
             if (me.client.PostIPCMessage(item)) ++sent;
         }
@@ -302,60 +334,58 @@ void BM_OneWay_Ours(benchmark::State& state) {
         if (!me.cv.wait_for(lock, kReady, [&] { return me.acked >= end; })) return state.SkipWithError("stream stalled");
     }
     state.SetItemsProcessed(static_cast<std::int64_t>(state.iterations() * kBatch));
+    auto& f = g_figures["ours/" + std::to_string(state.range(0))];
+    f.streamSeconds += std::chrono::duration<double>(Clock::now() - t0).count();
+    f.streamed += state.iterations() * kBatch;
 }
 
 void BM_OneWay_Plain(benchmark::State& state) {
-    if (!Peers().ok) return state.SkipWithError("peers did not start");
+    if (!Peers().ok || !PlainSender().ready) return state.SkipWithError("peers did not start");
     auto& me = PlainSender();
     std::string payload(static_cast<std::size_t>(state.range(0)), 's');
     payload[0] = 'S';
     std::uint64_t sent = me.acked;
+    const auto t0 = Clock::now();
     for (auto _ : state) {
         const std::uint64_t end = sent + kBatch;
         while (sent < end) {
-            while (me.TakeAck(sent - me.acked >= kWindow)) {
-            }
+            const bool full = sent - me.acked >= kWindow;
+            if (me.TakeAck(full)) continue;
+            if (full) return state.SkipWithError("stream stalled");
             me.dealer.send(zmq::buffer(payload), zmq::send_flags::none);
             ++sent;
         }
-        while (me.acked < end) me.TakeAck(true);
-    }
-    state.SetItemsProcessed(static_cast<std::int64_t>(state.iterations() * kBatch));
-}
-
-BENCHMARK(BM_RoundTrip_Plain)->Arg(256)->Arg(4096)->UseRealTime()->MinTime(2.0);
-BENCHMARK(BM_RoundTrip_Ours)->Arg(256)->Arg(4096)->UseRealTime()->MinTime(2.0);
-BENCHMARK(BM_OneWay_Plain)->Arg(256)->Arg(4096)->UseRealTime()->MinTime(2.0);
-BENCHMARK(BM_OneWay_Ours)->Arg(256)->Arg(4096)->UseRealTime()->MinTime(2.0);
-
-// Collects messages per second from the results for the summary.
-class CSummary : public benchmark::ConsoleReporter {
-public:
-    void ReportRuns(const std::vector<Run>& runs) override {
-        ConsoleReporter::ReportRuns(runs);
-        for (const auto& run : runs) {
-            const std::string name = run.benchmark_name();
-            const bool ours = name.find("_Ours") != std::string::npos;
-            const std::string size = name.substr(name.find('/') + 1, name.find('/', name.find('/') + 1) - name.find('/') - 1);
-            auto it = run.counters.find("items_per_second");
-            if (name.find("OneWay") != std::string::npos && it != run.counters.end()) {
-                g_figures[(ours ? "ours/" : "plain/") + size].msgPerSec = it->second.value;
-            }
+        while (me.acked < end) {
+            if (!me.TakeAck(true)) return state.SkipWithError("stream stalled");
         }
     }
-};
+    state.SetItemsProcessed(static_cast<std::int64_t>(state.iterations() * kBatch));
+    auto& f = g_figures["plain/" + std::to_string(state.range(0))];
+    f.streamSeconds += std::chrono::duration<double>(Clock::now() - t0).count();
+    f.streamed += state.iterations() * kBatch;
+}
+
+// Repetitions run interleaved in random order, so both hubs see the same machine conditions.
+BENCHMARK(BM_RoundTrip_Plain)->Arg(256)->Arg(4096)->UseRealTime()->MinTime(1.0)->Repetitions(4);
+BENCHMARK(BM_RoundTrip_Ours)->Arg(256)->Arg(4096)->UseRealTime()->MinTime(1.0)->Repetitions(4);
+BENCHMARK(BM_OneWay_Plain)->Arg(256)->Arg(4096)->UseRealTime()->MinTime(1.0)->Repetitions(4);
+BENCHMARK(BM_OneWay_Ours)->Arg(256)->Arg(4096)->UseRealTime()->MinTime(1.0)->Repetitions(4);
 
 void PrintRatios() {
-    std::printf("\n%-6s %12s %12s %8s   %14s %14s %8s\n", "size", "plain p50us", "ours p50us", "ratio", "plain msg/s",
-                "ours msg/s", "ratio");
+    std::printf("\npooled over every repetition:\n%-6s %12s %12s %7s %12s %12s   %12s %12s %7s\n", "size",
+                "plain p50us", "ours p50us", "ratio", "plain p99us", "ours p99us", "plain msg/s", "ours msg/s",
+                "ratio");
     for (const char* size : {"256", "4096"}) {
         const auto& p = g_figures[std::string("plain/") + size];
         const auto& o = g_figures[std::string("ours/") + size];
-        std::printf("%-6s %12.1f %12.1f %8.2f   %14.0f %14.0f %8.2f\n", size, p.p50us, o.p50us,
-                    p.p50us > 0 ? o.p50us / p.p50us : 0.0, p.msgPerSec, o.msgPerSec,
-                    p.msgPerSec > 0 ? o.msgPerSec / p.msgPerSec : 0.0);
+        const double p50p = Percentile(p.roundTripUs, 0.5), p50o = Percentile(o.roundTripUs, 0.5);
+        const double ratep = p.streamSeconds > 0 ? static_cast<double>(p.streamed) / p.streamSeconds : 0;
+        const double rateo = o.streamSeconds > 0 ? static_cast<double>(o.streamed) / o.streamSeconds : 0;
+        std::printf("%-6s %12.1f %12.1f %7.2f %12.1f %12.1f   %12.0f %12.0f %7.2f\n", size, p50p, p50o,
+                    p50p > 0 ? p50o / p50p : 0.0, Percentile(p.roundTripUs, 0.99), Percentile(o.roundTripUs, 0.99),
+                    ratep, rateo, ratep > 0 ? rateo / ratep : 0.0);
     }
-    std::printf("targets: round-trip ratio <= 1.3, throughput ratio >= 0.7\n");
+    std::printf("targets: round-trip p50 ratio <= 1.3, throughput ratio >= 0.7\n");
 }
 
 }  // namespace
@@ -371,9 +401,12 @@ int main(int argc, char** argv) {
         if (role == "plain-receiver") return RunPlainReceiver(endpoint);
         return 2;
     }
-    benchmark::Initialize(&argc, argv);
-    CSummary reporter;
-    benchmark::RunSpecifiedBenchmarks(&reporter);
+    std::vector<char*> args(argv, argv + argc);
+    char interleave[] = "--benchmark_enable_random_interleaving=true";
+    args.insert(args.begin() + 1, interleave);
+    int count = static_cast<int>(args.size());
+    benchmark::Initialize(&count, args.data());
+    benchmark::RunSpecifiedBenchmarks();
     PrintRatios();
     g_ourSender.reset();
     g_plainSender.reset();

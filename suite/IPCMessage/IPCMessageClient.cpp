@@ -31,10 +31,13 @@ constexpr int kRecvLingerMs = 100;  // for the Bye
 constexpr int kReconnectMs = 20;
 constexpr int kReconnectMaxMs = 500;
 constexpr auto kReannounce = std::chrono::seconds(5);
-constexpr std::size_t kMaxQueued = 4096;  // received items waiting for the dispatch thread
+constexpr std::size_t kMaxQueued = 4096;  // received items waiting while a callback runs
 constexpr int kRecvBatch = 256;           // frames taken between two polls
 
 std::atomic<unsigned> g_clientCounter{0};
+
+// The client whose callbacks this thread is running, if any.
+thread_local const void* t_dispatching = nullptr;
 
 // The payload of this thread's last reply (SendIPCMessage).
 thread_local std::string t_replyPayload;
@@ -62,11 +65,11 @@ bool Decode(const zmq::message_t& m, CFrame* frame) {
 
 struct CIPCMessageClient::Impl {
     Impl(int id, bool receiveFlag, bool inlineFlag)
-        : endpointId(id), receive(receiveFlag), inlineDispatch(inlineFlag), endpoint(ipcmsg::HubEndpoint()) {}
+        : endpointId(id), receive(receiveFlag), singleThread(inlineFlag), endpoint(ipcmsg::HubEndpoint()) {}
 
     const std::int32_t endpointId;
-    const bool receive;
-    const bool inlineDispatch;
+    bool receive;  // set at construction only
+    const bool singleThread;  // bInlineDispatch: one thread receives and runs callbacks
     const std::string endpoint;
     bool broken = false;  // set at construction only
     std::shared_ptr<zmq::context_t> ctx;  // declared before the sockets: closed after them
@@ -77,18 +80,19 @@ struct CIPCMessageClient::Impl {
     bool sendOpen = false;   // guarded by sendMutex
     std::atomic<bool> lastPostFailed{false};
 
-    // Waking the I/O thread, and the subscriptions it sends, from any thread.
+    // Waking the receiving thread, and the subscriptions it sends, from any thread.
     std::mutex ctlMutex;
     zmq::socket_t ctlSend;                                                 // guarded by ctlMutex
     std::vector<std::pair<std::uint32_t, std::uint32_t>> subscriptions;  // guarded by ctlMutex
     std::uint64_t generation = 1;  // guarded by ctlMutex; +1 per subscription, 1 is the announcement
 
-    // The I/O thread's own.
+    // The receiving role: whichever worker thread holds it (`polling`) owns these; the role passes
+    // between the workers under turnMutex, which orders their use of the sockets.
     zmq::socket_t ctlRecv, recvSock, monitor;
     std::size_t subscriptionsSent = 0;
     std::int32_t controlSeq = 0;
     std::deque<std::pair<std::int32_t, std::uint64_t>> unacked;  // (sequence, generation it covers)
-    std::vector<zmq::message_t> batch;
+    std::chrono::steady_clock::time_point nextAnnounce;
 
     std::mutex ackMutex;
     std::condition_variable ackCv;
@@ -102,12 +106,17 @@ struct CIPCMessageClient::Impl {
     std::shared_ptr<MessageCallback> defaultCallback;                              // guarded by cbMutex
     const MessageCallback* running = nullptr;                                      // guarded by cbMutex
 
-    // Received items for the dispatch thread.
-    std::mutex queueMutex;
-    std::condition_variable queueCv;
-    std::vector<zmq::message_t> queue;  // guarded by queueMutex
-    bool stopDispatch = false;          // guarded by queueMutex
-    std::atomic<bool> ioPaused{false};  // the I/O thread stopped reading: the queue is full
+    // The two workers take turns (one with bInlineDispatch): the one that receives items for
+    // callbacks hands the receiving role to the other and runs them itself, so a callback starts
+    // without a thread hop while reception goes on. Items that arrive while a callback runs wait
+    // in `waiting`, in order, for the worker that runs callbacks.
+    std::mutex turnMutex;
+    std::condition_variable turnCv;
+    bool polling = false;                 // guarded by turnMutex
+    bool dispatching = false;             // guarded by turnMutex
+    bool stopWorkers = false;             // guarded by turnMutex
+    std::vector<zmq::message_t> waiting;  // guarded by turnMutex
+    std::atomic<bool> paused{false};      // `waiting` is full: the receiver stops reading
 
     // SendIPCMessage calls in progress.
     std::mutex pendingMutex;
@@ -119,8 +128,7 @@ struct CIPCMessageClient::Impl {
     plat::CEvent stopEvent;
     plat::CEvent announced;  // the hub acknowledged this client's announcement (reset on reconnection)
 
-    std::thread ioThread, dispatchThread;
-    std::atomic<std::thread::id> ioThreadId{}, dispatchThreadId{};
+    std::thread workers[2];
 
     std::atomic<std::uint64_t> posted{0}, refused{0}, received{0}, unhandled{0}, callbackErrors{0}, malformed{0};
 
@@ -131,18 +139,21 @@ struct CIPCMessageClient::Impl {
     void Wake(char command);
     void WakeLocked(char command);
 
-    // I/O thread.
-    void IoLoop();
+    // Worker threads.
+    void Work();
+    bool ReceiveUntilWork(std::vector<zmq::message_t>& batch);
+    void CloseReceiving();
+    // The receiving role.
     std::int32_t SendControl(EFrameKind kind, std::int32_t a, std::int32_t b);
     void Announce();
     void SendNewSubscriptions();
     void WatchConnection();
-    void ReceiveBatch();
+    void ReceiveBatch(std::vector<zmq::message_t>& batch);
     void HandleAck(std::int32_t seq);
     bool TryComplete(const CFrame& frame, zmq::message_t& bytes);
 
-    // Dispatch thread (or the I/O thread with inline dispatch).
-    void DispatchLoop();
+    // Running callbacks.
+    void RunCallbacks(std::vector<zmq::message_t>& batch);
     void Dispatch(const CFrame& frame);
     bool Rebind(std::shared_ptr<MessageCallback>* slot, std::shared_ptr<MessageCallback> callback,
                 std::unique_lock<std::mutex>& lock);
@@ -150,6 +161,10 @@ struct CIPCMessageClient::Impl {
 };
 
 void CIPCMessageClient::Impl::Start(const std::shared_ptr<Impl>& self) {
+    if (receive && endpointId == -1) {
+        KVA_LOG_ERROR("IPC client without an endpoint id cannot receive; it only sends");
+        receive = false;
+    }
     if (!ipcmsg::PrepareEndpoint(endpoint)) {
         broken = true;
         return;
@@ -193,8 +208,9 @@ void CIPCMessageClient::Impl::Start(const std::shared_ptr<Impl>& self) {
     }
     sendOpen = true;
     if (receive) {
-        ioThread = std::thread([self] { self->IoLoop(); });
-        if (!inlineDispatch) dispatchThread = std::thread([self] { self->DispatchLoop(); });
+        Announce();
+        nextAnnounce = std::chrono::steady_clock::now() + kReannounce;
+        for (int i = 0; i < (singleThread ? 1 : 2); ++i) workers[i] = std::thread([self] { self->Work(); });
     }
 }
 
@@ -217,22 +233,25 @@ void CIPCMessageClient::Impl::Shutdown() {
         lastDefault.swap(defaultCallback);
     }
     if (receive && !broken) {
-        Wake('s');
         {
-            std::lock_guard lock(queueMutex);
-            stopDispatch = true;
+            std::lock_guard lock(turnMutex);
+            stopWorkers = true;
         }
-        queueCv.notify_all();
+        turnCv.notify_all();
+        Wake('s');  // the receiving worker waits in zmq_poll
         const auto self = std::this_thread::get_id();
-        for (std::thread* t : {&ioThread, &dispatchThread}) {
-            if (!t->joinable()) continue;
-            if (t->get_id() == self) {
+        bool detached = false;
+        for (std::thread& t : workers) {
+            if (!t.joinable()) continue;
+            if (t.get_id() == self) {
                 KVA_LOG_ERROR("IPC client " << Hex(endpointId) << " destroyed from its own callback");
-                t->detach();
+                t.detach();
+                detached = true;
             } else {
-                t->join();
+                t.join();
             }
         }
+        if (!detached) CloseReceiving();  // else the last worker's Impl destructor closes them
     }
     {
         std::lock_guard lock(sendMutex);
@@ -280,36 +299,81 @@ void CIPCMessageClient::Impl::Wake(char command) {
     WakeLocked(command);
 }
 
-// ---- I/O thread ----------------------------------------------------------------------------
+// ---- the workers ---------------------------------------------------------------------------
 
-void CIPCMessageClient::Impl::IoLoop() {
-    ioThreadId = std::this_thread::get_id();
-    Announce();
-    auto nextAnnounce = std::chrono::steady_clock::now() + kReannounce;
+void CIPCMessageClient::Impl::Work() {
+    std::vector<zmq::message_t> batch;
+    std::unique_lock lock(turnMutex);
+    for (;;) {
+        turnCv.wait(lock, [this] { return stopWorkers || !polling || (!dispatching && !waiting.empty()); });
+        if (stopWorkers) return;
+        if (!dispatching && !waiting.empty()) {
+            batch.swap(waiting);
+            dispatching = true;
+        } else {
+            polling = true;
+            lock.unlock();
+            const bool work = ReceiveUntilWork(batch);  // leaves with `dispatching` set, or to stop
+            lock.lock();
+            if (!work) {
+                stopWorkers = true;
+                polling = false;
+                turnCv.notify_all();
+                return;
+            }
+        }
+        const bool resume = paused.exchange(false);
+        lock.unlock();
+        if (resume) Wake('w');
+        RunCallbacks(batch);
+        lock.lock();
+        dispatching = false;
+    }
+}
+
+// The receiving role: replies, acknowledgements and connection events are handled here; items for
+// callbacks are returned to run on this thread when no callback runs elsewhere (the role then
+// passes to the other worker), or else queued for the worker that runs callbacks.
+bool CIPCMessageClient::Impl::ReceiveUntilWork(std::vector<zmq::message_t>& batch) {
     for (;;) {
         zmq_pollitem_t polls[3] = {{ctlRecv.handle(), 0, ZMQ_POLLIN, 0},
                                    {monitor.handle(), 0, ZMQ_POLLIN, 0},
                                    {recvSock.handle(), 0, ZMQ_POLLIN, 0}};
-        const int count = ioPaused.load() ? 2 : 3;
+        const int count = paused.load() ? 2 : 3;
         const auto wait = std::chrono::duration_cast<std::chrono::milliseconds>(nextAnnounce - std::chrono::steady_clock::now());
         if (zmq_poll(polls, count, std::max<long>(0, static_cast<long>(wait.count()))) < 0 && zmq_errno() != EINTR) {
             KVA_LOG_ERROR("IPC client " << Hex(endpointId) << " poll failed: " << zmq_strerror(zmq_errno()));
-            break;
+            return false;
         }
         if (polls[0].revents & ZMQ_POLLIN) {
             bool stop = false;
             char command = 0;
             while (zmq_recv(ctlRecv.handle(), &command, 1, ZMQ_DONTWAIT) >= 0) stop = stop || command == 's';
-            if (stop) break;
+            if (stop) return false;
             SendNewSubscriptions();
         }
         if (polls[1].revents & ZMQ_POLLIN) WatchConnection();
-        if (count == 3 && (polls[2].revents & ZMQ_POLLIN)) ReceiveBatch();
+        if (count == 3 && (polls[2].revents & ZMQ_POLLIN)) ReceiveBatch(batch);
         if (std::chrono::steady_clock::now() >= nextAnnounce) {
             Announce();
             nextAnnounce = std::chrono::steady_clock::now() + kReannounce;
         }
+        if (batch.empty()) continue;
+        std::lock_guard lock(turnMutex);
+        if (stopWorkers) return false;
+        if (!dispatching && waiting.empty()) {
+            dispatching = true;
+            polling = false;
+            if (!singleThread) turnCv.notify_one();  // the other worker takes over receiving
+            return true;
+        }
+        for (auto& m : batch) waiting.push_back(std::move(m));
+        batch.clear();
+        if (waiting.size() >= kMaxQueued) paused = true;
     }
+}
+
+void CIPCMessageClient::Impl::CloseReceiving() {
     SendControl(EFrameKind::Bye, 0, 0);
     zmq_socket_monitor(recvSock.handle(), nullptr, 0);
     monitor.close();
@@ -410,7 +474,7 @@ bool CIPCMessageClient::Impl::TryComplete(const CFrame& frame, zmq::message_t& b
     return false;
 }
 
-void CIPCMessageClient::Impl::ReceiveBatch() {
+void CIPCMessageClient::Impl::ReceiveBatch(std::vector<zmq::message_t>& batch) {
     for (int i = 0; i < kRecvBatch; ++i) {
         zmq::message_t bytes;
         if (zmq_msg_recv(bytes.handle(), recvSock.handle(), ZMQ_DONTWAIT) < 0) break;
@@ -433,43 +497,20 @@ void CIPCMessageClient::Impl::ReceiveBatch() {
         received.fetch_add(1, std::memory_order_relaxed);
         const bool maybeReply = frame.item.nReceiverID != -1 && (frame.flags & ipcmsg::kFlagSyncRequest) == 0;
         if (maybeReply && TryComplete(frame, bytes)) continue;
-        if (inlineDispatch) {
-            Dispatch(frame);
-        } else {
-            batch.push_back(std::move(bytes));
-        }
+        batch.push_back(std::move(bytes));
     }
-    if (batch.empty()) return;
-    {
-        std::lock_guard lock(queueMutex);
-        for (auto& m : batch) queue.push_back(std::move(m));
-        if (queue.size() >= kMaxQueued) ioPaused = true;
-    }
-    batch.clear();
-    queueCv.notify_one();
 }
 
-// ---- dispatch ------------------------------------------------------------------------------
+// ---- callbacks -----------------------------------------------------------------------------
 
-void CIPCMessageClient::Impl::DispatchLoop() {
-    dispatchThreadId = std::this_thread::get_id();
-    std::vector<zmq::message_t> work;
-    for (;;) {
-        bool resume = false;
-        {
-            std::unique_lock lock(queueMutex);
-            queueCv.wait(lock, [this] { return stopDispatch || !queue.empty(); });
-            if (stopDispatch) return;
-            work.swap(queue);
-            resume = ioPaused.exchange(false);
-        }
-        if (resume) Wake('w');
-        for (auto& bytes : work) {
-            CFrame frame;
-            if (Decode(bytes, &frame)) Dispatch(frame);
-        }
-        work.clear();
+void CIPCMessageClient::Impl::RunCallbacks(std::vector<zmq::message_t>& batch) {
+    t_dispatching = this;
+    for (auto& bytes : batch) {
+        CFrame frame;
+        if (Decode(bytes, &frame)) Dispatch(frame);
     }
+    t_dispatching = nullptr;
+    batch.clear();
 }
 
 void CIPCMessageClient::Impl::Dispatch(const CFrame& frame) {
@@ -508,8 +549,7 @@ void CIPCMessageClient::Impl::Dispatch(const CFrame& frame) {
 
 void CIPCMessageClient::Impl::WaitNotRunning(std::unique_lock<std::mutex>& lock, const MessageCallback* old) {
     if (old == nullptr) return;
-    const auto self = std::this_thread::get_id();
-    if (self == dispatchThreadId.load() || self == ioThreadId.load()) return;  // a callback cannot wait for itself
+    if (t_dispatching == this) return;  // a callback cannot wait for itself
     cbIdle.wait(lock, [&] { return running != old; });
 }
 
@@ -562,8 +602,8 @@ bool CIPCMessageClient::SendIPCMessage(const tagIPC_MESSAGE_ITEM& request, tagIP
         KVA_LOG_ERROR("IPC client " << Hex(d.endpointId) << " does not receive, so it cannot wait for a reply");
         return false;
     }
-    if (std::this_thread::get_id() == d.ioThreadId.load()) {
-        KVA_LOG_ERROR("SendIPCMessage called on the IPC thread itself (inline dispatch); it would never see the reply");
+    if (d.singleThread && t_dispatching == &d) {
+        KVA_LOG_ERROR("SendIPCMessage called from a callback of a single-thread client; it would never see the reply");
         return false;
     }
     CPending me(request.nMessageID, request.nSyncMessageId);
@@ -603,7 +643,7 @@ bool CIPCMessageClient::SendIPCMessage(const tagIPC_MESSAGE_ITEM& request, tagIP
         return false;
     }
     CFrame frame;
-    Decode(me.reply, &frame);  // decoded once already by the I/O thread
+    Decode(me.reply, &frame);  // checked once already when it was received
     reply = frame.item;
     t_replyPayload.assign(frame.item.pszMessage ? frame.item.pszMessage : "", static_cast<std::size_t>(frame.item.nMessageLen));
     reply.pszMessage = frame.item.nMessageLen > 0 ? t_replyPayload.data() : nullptr;

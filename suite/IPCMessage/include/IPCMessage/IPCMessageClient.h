@@ -6,15 +6,17 @@
 //                    broadcasts of subscribed topics reach the subscription callback, and
 //                    SendIPCMessage can wait for replies. false: a send-only client (posting and
 //                    publishing only; no threads, nothing is ever delivered to it; SendIPCMessage
-//                    and SubscribeIPCMessage return false).
-//   bInlineDispatch  true: callbacks run on the client's I/O thread itself, one hop sooner; a
-//                    callback must then never block, and SendIPCMessage called from it returns
-//                    false. false (what the suite uses): callbacks run on a dispatch thread of their
-//                    own, so a callback may block, post, or even SendIPCMessage.
+//                    and SubscribeIPCMessage return false). A client of endpoint id -1 is
+//                    always send-only.
+//   bInlineDispatch  true: one library thread both receives and runs the callbacks; a callback
+//                    must then never block, and SendIPCMessage called from it returns false.
+//                    false (what the suite uses): two library threads take turns: the one that
+//                    receives an item runs its callback while the other goes on receiving, so a
+//                    callback may block, post, or even SendIPCMessage.
 // Several clients may announce the same endpoint id; each of them receives what is addressed to it.
 //
 // Threads: every call may come from any thread. Callbacks run one at a time, in arrival order, on
-// the library's thread (above); the item and its payload are valid only during the call, and an
+// the library's threads (above); the item and its payload are valid only during the call, and an
 // empty payload is a null pszMessage. A received payload is always followed by a 0 byte that
 // nMessageLen does not count. An exception thrown by a callback is caught and logged.
 // After UnRegisterMessageCallback (or a replacing registration) returns, the old callback is not
