@@ -27,11 +27,12 @@ using ipcmsg::EFrameKind;
 namespace {
 
 constexpr int kSendLingerMs = 500;  // what a destroyed client's queued posts get to leave
+constexpr int kPostWaitMs = 100;    // how long a post waits for room in a full queue
 constexpr int kRecvLingerMs = 100;  // for the Bye
 constexpr int kReconnectMs = 20;
 constexpr int kReconnectMaxMs = 500;
 constexpr auto kReannounce = std::chrono::seconds(5);
-constexpr std::size_t kMaxQueued = 4096;  // received items waiting while a callback runs
+constexpr std::size_t kMaxQueued = 1000;  // received items waiting while a callback runs
 constexpr int kRecvBatch = 256;           // frames taken between two polls
 
 std::atomic<unsigned> g_clientCounter{0};
@@ -121,7 +122,7 @@ struct CIPCMessageClient::Impl {
     // SendIPCMessage calls in progress.
     std::mutex pendingMutex;
     std::condition_variable sendsDone;
-    std::list<CPending*> pending;  // guarded by pendingMutex
+    std::list<std::shared_ptr<CPending>> pending;  // guarded by pendingMutex
     int activeSends = 0;           // guarded by pendingMutex
     bool stopping = false;         // guarded by pendingMutex
     std::atomic<int> pendingCount{0};
@@ -173,6 +174,7 @@ void CIPCMessageClient::Impl::Start(const std::shared_ptr<Impl>& self) {
         ctx = ipcmsg::SharedZmqContext();
         sendSock = zmq::socket_t(*ctx, zmq::socket_type::dealer);
         sendSock.set(zmq::sockopt::linger, kSendLingerMs);
+        sendSock.set(zmq::sockopt::sndtimeo, kPostWaitMs);
         sendSock.set(zmq::sockopt::reconnect_ivl, kReconnectMs);
         sendSock.set(zmq::sockopt::reconnect_ivl_max, kReconnectMaxMs);
         sendSock.set(zmq::sockopt::maxmsgsize, static_cast<std::int64_t>(ipcmsg::kMaxFrameBytes));
@@ -275,7 +277,7 @@ bool CIPCMessageClient::Impl::Post(EFrameKind kind, std::uint8_t flags, const ta
     ipcmsg::BeforeSend(msg);
     {
         std::lock_guard lock(sendMutex);
-        if (sendOpen) rc = zmq_msg_send(msg.handle(), sendSock.handle(), ZMQ_DONTWAIT);
+        if (sendOpen) rc = zmq_msg_send(msg.handle(), sendSock.handle(), 0);  // waits kPostWaitMs at most
     }
     if (rc < 0) {
         refused.fetch_add(1, std::memory_order_relaxed);
@@ -359,11 +361,12 @@ bool CIPCMessageClient::Impl::ReceiveUntilWork(std::vector<zmq::message_t>& batc
             nextAnnounce = std::chrono::steady_clock::now() + kReannounce;
         }
         if (batch.empty()) continue;
-        std::lock_guard lock(turnMutex);
+        std::unique_lock lock(turnMutex);
         if (stopWorkers) return false;
         if (!dispatching && waiting.empty()) {
             dispatching = true;
             polling = false;
+            lock.unlock();
             if (!singleThread) turnCv.notify_one();  // the other worker takes over receiving
             return true;
         }
@@ -462,16 +465,21 @@ void CIPCMessageClient::Impl::HandleAck(std::int32_t seq) {
 
 bool CIPCMessageClient::Impl::TryComplete(const CFrame& frame, zmq::message_t& bytes) {
     if (pendingCount.load() == 0) return false;
-    std::lock_guard lock(pendingMutex);
-    for (CPending* p : pending) {
-        if (!p->completed && p->messageId == frame.item.nMessageID && p->syncId == frame.item.nSyncMessageId) {
-            p->reply = std::move(bytes);
-            p->completed = true;
-            p->done.Set();  // under the lock: the waiter takes it out of the list under the lock too
-            return true;
+    std::shared_ptr<CPending> waiter;  // keeps the entry alive even if its wait has just timed out
+    {
+        std::lock_guard lock(pendingMutex);
+        for (const auto& p : pending) {
+            if (!p->completed && p->messageId == frame.item.nMessageID && p->syncId == frame.item.nSyncMessageId) {
+                p->reply = std::move(bytes);
+                p->completed = true;
+                waiter = p;
+                break;
+            }
         }
     }
-    return false;
+    if (!waiter) return false;
+    waiter->done.Set();  // outside the lock, which the woken caller takes at once
+    return true;
 }
 
 void CIPCMessageClient::Impl::ReceiveBatch(std::vector<zmq::message_t>& batch) {
@@ -606,11 +614,11 @@ bool CIPCMessageClient::SendIPCMessage(const tagIPC_MESSAGE_ITEM& request, tagIP
         KVA_LOG_ERROR("SendIPCMessage called from a callback of a single-thread client; it would never see the reply");
         return false;
     }
-    CPending me(request.nMessageID, request.nSyncMessageId);
+    auto me = std::make_shared<CPending>(request.nMessageID, request.nSyncMessageId);
     {
         std::lock_guard lock(d.pendingMutex);
         if (d.stopping) return false;
-        d.pending.push_back(&me);
+        d.pending.push_back(me);
         ++d.activeSends;
         ++d.pendingCount;
     }
@@ -626,15 +634,15 @@ bool CIPCMessageClient::SendIPCMessage(const tagIPC_MESSAGE_ITEM& request, tagIP
             left -= static_cast<std::uint32_t>(std::min<std::uint64_t>(clock.TickCount64() - start, nTimeoutMs));
         }
         sent = d.Post(EFrameKind::Item, ipcmsg::kFlagSyncRequest, request);
-        if (sent) clock.Wait({&me.done, &d.stopEvent}, left);
+        if (sent) clock.Wait({&me->done, &d.stopEvent}, left);
     }
     bool got = false;
     {
         std::lock_guard lock(d.pendingMutex);
-        d.pending.remove(&me);
+        d.pending.remove(me);
         --d.pendingCount;
         --d.activeSends;
-        got = me.completed;
+        got = me->completed;
         d.sendsDone.notify_all();  // under the lock: the destructor may free `d` once it is released
     }
     if (!got) {
@@ -643,7 +651,7 @@ bool CIPCMessageClient::SendIPCMessage(const tagIPC_MESSAGE_ITEM& request, tagIP
         return false;
     }
     CFrame frame;
-    Decode(me.reply, &frame);  // checked once already when it was received
+    Decode(me->reply, &frame);  // checked once already when it was received
     reply = frame.item;
     t_replyPayload.assign(frame.item.pszMessage ? frame.item.pszMessage : "", static_cast<std::size_t>(frame.item.nMessageLen));
     reply.pszMessage = frame.item.nMessageLen > 0 ? t_replyPayload.data() : nullptr;

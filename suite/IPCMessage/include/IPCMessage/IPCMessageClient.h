@@ -25,13 +25,13 @@
 // callback.
 //
 // Transport: ZeroMQ, at HubEndpoint() as it reads at construction. The client reconnects by
-// itself when the hub restarts and announces its endpoint and subscriptions again. Posting never
-// blocks: a message goes into a bounded queue (ZeroMQ's high-water mark, 1000 messages) and is
-// refused with false when that is full or when its payload is above kMaxPayloadBytes. Messages
-// still queued at destruction get up to half a second to leave.
+// itself when the hub restarts and announces its endpoint and subscriptions again. A message goes
+// into a bounded queue (ZeroMQ's high-water mark, 1000 messages); when that is full, posting waits
+// up to 100 ms for room and then refuses it with false, as it refuses a payload above
+// kMaxPayloadBytes. Messages still queued at destruction get up to half a second to leave.
 // Time: SendIPCMessage's time-out is service time (plat::CClock: the fake clock drives it in
 // tests, and the client's destruction ends the wait); the transport's own timers (reconnection,
-// the 5-second re-announcement) run on real time.
+// the 5-second re-announcement, the wait for room in a full queue) run on real time.
 #pragma once
 
 #include <chrono>
