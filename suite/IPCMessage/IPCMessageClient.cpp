@@ -34,6 +34,10 @@ constexpr int kReconnectMaxMs = 500;
 constexpr auto kReannounce = std::chrono::seconds(5);
 constexpr std::size_t kMaxQueued = 1000;  // received items waiting while a callback runs
 constexpr int kRecvBatch = 256;           // frames taken between two polls
+// A callback that runs longer than this gets the other worker to take over receiving; after this
+// long without callbacks that worker no longer watches and sleeps until woken.
+constexpr auto kRelief = std::chrono::milliseconds(1);
+constexpr auto kQuiet = std::chrono::milliseconds(50);
 
 std::atomic<unsigned> g_clientCounter{0};
 
@@ -108,13 +112,16 @@ struct CIPCMessageClient::Impl {
     const MessageCallback* running = nullptr;                                      // guarded by cbMutex
 
     // The two workers take turns (one with bInlineDispatch): the one that receives items for
-    // callbacks hands the receiving role to the other and runs them itself, so a callback starts
-    // without a thread hop while reception goes on. Items that arrive while a callback runs wait
-    // in `waiting`, in order, for the worker that runs callbacks.
+    // callbacks runs them itself, so a callback starts without a thread hop, and the other takes
+    // over receiving when a callback runs long or waits for a reply. Items that arrive while a
+    // callback runs wait in `waiting`, in order, for the worker that runs callbacks.
     std::mutex turnMutex;
     std::condition_variable turnCv;
     bool polling = false;                 // guarded by turnMutex
     bool dispatching = false;             // guarded by turnMutex
+    std::uint64_t dispatchRun = 0;        // guarded by turnMutex; +1 per run of callbacks
+    bool takeOver = false;                // guarded by turnMutex: the idle worker is to receive
+    bool sleepingDeep = false;            // guarded by turnMutex: the idle worker waits to be woken
     bool stopWorkers = false;             // guarded by turnMutex
     std::vector<zmq::message_t> waiting;  // guarded by turnMutex
     std::atomic<bool> paused{false};      // `waiting` is full: the receiver stops reading
@@ -155,6 +162,7 @@ struct CIPCMessageClient::Impl {
 
     // Running callbacks.
     void RunCallbacks(std::vector<zmq::message_t>& batch);
+    void RelieveMe();
     void Dispatch(const CFrame& frame);
     bool Rebind(std::shared_ptr<MessageCallback>* slot, std::shared_ptr<MessageCallback> callback,
                 std::unique_lock<std::mutex>& lock);
@@ -304,15 +312,39 @@ void CIPCMessageClient::Impl::Wake(char command) {
 // ---- the workers ---------------------------------------------------------------------------
 
 void CIPCMessageClient::Impl::Work() {
+    using Steady = std::chrono::steady_clock;
     std::vector<zmq::message_t> batch;
+    std::uint64_t runSeen = 0;  // the last callback run this worker saw start
+    Steady::time_point runSeenAt = Steady::now();
     std::unique_lock lock(turnMutex);
     for (;;) {
-        turnCv.wait(lock, [this] { return stopWorkers || !polling || (!dispatching && !waiting.empty()); });
         if (stopWorkers) return;
         if (!dispatching && !waiting.empty()) {
             batch.swap(waiting);
             dispatching = true;
+            ++dispatchRun;
+        } else if (polling || (dispatching && !takeOver)) {
+            // Someone receives, or a callback runs and may soon receive again. While callbacks
+            // come often this worker looks every kRelief and takes over receiving from a callback
+            // that has run that long; after a quiet spell it sleeps until it is woken.
+            const auto now = Steady::now();
+            if (dispatchRun != runSeen) {
+                runSeen = dispatchRun;
+                runSeenAt = now;
+            }
+            const bool watching = !polling && dispatching;
+            auto ready = [this] { return stopWorkers || takeOver || (!polling && !dispatching) || (!dispatching && !waiting.empty()); };
+            if (!watching && now - runSeenAt > kQuiet) {
+                sleepingDeep = true;
+                turnCv.wait(lock, ready);
+                sleepingDeep = false;
+            } else if (!turnCv.wait_for(lock, kRelief, ready) && watching && !polling && dispatching &&
+                       dispatchRun == runSeen) {
+                takeOver = true;  // the same callback still runs and nobody receives
+            }
+            continue;
         } else {
+            takeOver = false;
             polling = true;
             lock.unlock();
             const bool work = ReceiveUntilWork(batch);  // leaves with `dispatching` set, or to stop
@@ -365,9 +397,11 @@ bool CIPCMessageClient::Impl::ReceiveUntilWork(std::vector<zmq::message_t>& batc
         if (stopWorkers) return false;
         if (!dispatching && waiting.empty()) {
             dispatching = true;
+            ++dispatchRun;
             polling = false;
+            const bool wake = sleepingDeep;  // else it is watching already
             lock.unlock();
-            if (!singleThread) turnCv.notify_one();  // the other worker takes over receiving
+            if (wake) turnCv.notify_one();
             return true;
         }
         for (auto& m : batch) waiting.push_back(std::move(m));
@@ -511,6 +545,16 @@ void CIPCMessageClient::Impl::ReceiveBatch(std::vector<zmq::message_t>& batch) {
 
 // ---- callbacks -----------------------------------------------------------------------------
 
+// Called from a callback that is about to wait: the idle worker takes over receiving now.
+void CIPCMessageClient::Impl::RelieveMe() {
+    {
+        std::lock_guard lock(turnMutex);
+        if (polling) return;
+        takeOver = true;
+    }
+    turnCv.notify_all();
+}
+
 void CIPCMessageClient::Impl::RunCallbacks(std::vector<zmq::message_t>& batch) {
     t_dispatching = this;
     for (auto& bytes : batch) {
@@ -610,9 +654,12 @@ bool CIPCMessageClient::SendIPCMessage(const tagIPC_MESSAGE_ITEM& request, tagIP
         KVA_LOG_ERROR("IPC client " << Hex(d.endpointId) << " does not receive, so it cannot wait for a reply");
         return false;
     }
-    if (d.singleThread && t_dispatching == &d) {
-        KVA_LOG_ERROR("SendIPCMessage called from a callback of a single-thread client; it would never see the reply");
-        return false;
+    if (t_dispatching == &d) {
+        if (d.singleThread) {
+            KVA_LOG_ERROR("SendIPCMessage called from a callback of a single-thread client; it would never see the reply");
+            return false;
+        }
+        d.RelieveMe();  // the other worker receives the reply
     }
     auto me = std::make_shared<CPending>(request.nMessageID, request.nSyncMessageId);
     {
