@@ -142,6 +142,12 @@ TEST(TextTest, Utf8AndWideRoundTripAndBadBytesBecomeReplacement) {
     EXPECT_EQ(FromUtf8(ToUtf8(w)), w);
     EXPECT_EQ(FromUtf8("a\xff" "b"), L"a\uFFFDb");
     EXPECT_EQ(FromUtf8("\xe4\xb8"), L"\uFFFD\uFFFD");
+    // Past U+10FFFF, a surrogate, an overlong '/': none decodes, so none can change on a round trip.
+    for (const char* bad : {"\xf7\x91\x91\x91", "\xed\xa0\x80", "\xc0\xaf"}) {
+        const std::wstring w2 = FromUtf8(bad);
+        EXPECT_EQ(w2.find_first_not_of(L'\uFFFD'), std::wstring::npos) << bad;
+        EXPECT_EQ(FromUtf8(ToUtf8(w2)), w2);
+    }
 }
 
 TEST(LogTest, QualifiedNamesDropReturnTypesArgumentsAndOurNamespaces) {
