@@ -9,7 +9,8 @@
 // Locks: m_mtxTables guards both package tables and the popup/skip/extra vectors; it is held only
 // while an entry is looked up, walked or changed, never across an IPC send, a download start, a
 // sleep or a UI task. m_mtxPackages serialises driver checks and is held through a check's retries,
-// so no handler ever waits on it. The flags are atomics, each touched by one load or exchange.
+// so no handler ever waits on it. m_mtxSynergy guards only the event of a pending synergy
+// question. The flags are atomics, each touched by one load or exchange.
 //
 // Every thread the object starts is owned and joined by the destructor, and every wait of those
 // threads also ends on m_evStop, so destruction (unloading the library) never waits out a period.
@@ -65,15 +66,68 @@ public:
     void OnRecvAppManagerUIStatusMsg(tagIPC_MESSAGE_ITEM& item);
     void OnRecvSynergyMsg(tagIPC_MESSAGE_ITEM& item);
     void OnRecvQueryBIOS(tagIPC_MESSAGE_ITEM& item);
+    // Asks synergy (0x150000) and waits up to 10000 ms of service time for its answer; false when
+    // none comes, or the service stops first. Any thread but an IPC callback of this endpoint's own
+    // answer.
+    bool IsSynergyInUse();
+    // Asks the application manager to show (0x50004) or close (0x50006) its driver pop-up.
+    bool SendPopWindowsMsgToAppMg(bool show);
     void OnRecvGetFWVersion(tagIPC_MESSAGE_ITEM& item);
     void OnRecvCheckWinPE(tagIPC_MESSAGE_ITEM& item);
 
     // ---- driver_update/ : check, downloads, diagnose tool ----------------------------------------
+    // Query thread. True when the check ended normally (also with nothing found).
     bool CheckSoftDriverVersion();
     void OnRecvDriverDownLoadMsg(tagIPC_MESSAGE_ITEM& item);
     void OnRecvCancelDownload(const strDRIVER_DOWNLOAD_CB_PARAM& param);
     void OnRecvCheckDiagnoseAnalysis(tagIPC_MESSAGE_ITEM& item);
     void OnRecvDownloadDiagnoseAnalysis(tagIPC_MESSAGE_ITEM& item);
+
+    // The user's switches under m_strUserSettingKey: idle driver updates, silent application
+    // updates, forced updates. Any thread.
+    bool IsDriverSwitchOpen();
+    bool IsAgreeSilentUpdate();
+    bool IsUserSetForceUpdate();
+
+    // Gates of every automatic download and install; they change nothing but `error`. Any thread.
+    bool IsBatterySpaceOK(std::vector<_TOBEUPDATE_DRIVER_INFO> list, _DRIVER_UPDATE_TYPE type);
+    bool IsMachineBatteryOk(bool lowThreshold);
+    bool IsMachineFreeSpaceOK(std::uint64_t reserveBytes);
+    bool CheckDepend(const std::string& driverId);  // true: a dependency is not installed yet
+    bool CheckWLAN(const std::string& driverId);    // true: a network driver must wait
+    bool CheckManualState(UpdaterManager::enmUPDATER_ERROR_TYPE& error);
+
+    // Download flows. Each returns once the download library accepted (or refused) the start.
+    void CheckDownLoad(std::vector<_TOBEUPDATE_DRIVER_INFO> list, _DRIVER_UPDATE_TYPE type);
+    void UpdateDriver(const std::vector<_TOBEUPDATE_DRIVER_INFO>& list, _DRIVER_UPDATE_TYPE type);
+    void ForceDownLoad(const _TOBEUPDATE_DRIVER_INFO& record);
+    void IdleDownLoad(const _TOBEUPDATE_DRIVER_INFO& record);
+    void SilentDownload(_TOBEUPDATE_DRIVER_INFO& record, int type);
+    void ContinueDownLoad();
+    void SetDownloadParam(_TOBEUPDATE_DRIVER_INFO record, download_param& request, std::string& installer);
+
+    // Download callbacks, on the download library's threads.
+    void FinishDownDCB(_DownloadCbParam report);
+    void ErrorDownDCB(_DownloadCbParam report);
+    void DoingDownDCB(_DownloadCbParam report);
+    void CancelDownDCB(_DownloadCbParam report);
+    void ForceDowningCallBack(_DownloadCbParam report);
+    void ForceDownOverCallBack(_DownloadCbParam report);
+    void ForceDownErrCallBack(_DownloadCbParam report);
+    void ForceDownCleCallBack(_DownloadCbParam report);
+    void IdleDowningCallBack(_DownloadCbParam report);
+    void IdleDownOverCallBack(_DownloadCbParam report);
+    void IdleDownErrCallBack(_DownloadCbParam report);
+    void IdleDownCleCallBack(_DownloadCbParam report);
+
+    // The sorting step of the check on its own (the benchmark measures it apart from the fetch):
+    // records every package in the tables, the notice and skip lists, and returns what is to be
+    // downloaded forced and idle.
+    struct CSortedPackages {
+        std::vector<_TOBEUPDATE_DRIVER_INFO> forced;
+        std::vector<_TOBEUPDATE_DRIVER_INFO> idle;
+    };
+    CSortedPackages SortDriverPackages(const std::vector<_TOBEUPDATE_DRIVER_INFO>& packages);
 
     // ---- install/ : install sequencing, setup dispatch, records, restart -----------------------
     void InstallDriverInOrder();
@@ -93,9 +147,16 @@ public:
     // The stop signal every wait of the service's threads watches.
     const plat::CEvent& StopEvent() const { return m_evStop; }
     CIPCMessageClient& IpcClient() { return m_ipcClient; }
-    // Copies of the tables, taken under their lock.
+    // Copies of the tables and lists, taken under their lock.
     PackageTable ForceTable();
     PackageTable IdleTable();
+    std::vector<_TOBEUPDATE_DRIVER_INFO> PopupDrivers();
+    std::vector<_TOBEUPDATE_DRIVER_INFO> SkipDrivers();
+    // Puts an entry into a table (DRIVER_UPDATE_FORCE: the forced one, else the idle one), as a
+    // previous run of the flows would have left it.
+    void SetTableEntry(_DRIVER_UPDATE_TYPE table, const std::string& id, const enmUPGRADE_DRIVER_INFO& entry);
+    // The application's own record and its next version, as the application check notes them.
+    void SetAppUpdateInfo(const _TOBEUPDATE_DRIVER_INFO& record);
 
 private:
     void Init();
@@ -108,6 +169,21 @@ private:
     // Posts a reply to `request` under the common rule: back to its sender, from 0x50000, under its
     // message id, second id -1, its sync id copied.
     bool PostReply(const tagIPC_MESSAGE_ITEM& request, const char* payload, int length);
+
+    // driver_update/ helpers.
+    bool ReadUpdateSwitch(const wchar_t* name, bool verbose);
+    bool FetchDriverPackages(std::vector<_TOBEUPDATE_DRIVER_INFO>& packages);
+    bool DecideDriverNotice();
+    void StartDriverDownload(const _TOBEUPDATE_DRIVER_INFO& record, _DRIVER_UPDATE_TYPE type);
+    void SetEntryAfterDownload(_DRIVER_UPDATE_TYPE table, const _DownloadCbParam& report, int state);
+    void BindDriverCallbacks(const std::string& id, _DRIVER_UPDATE_TYPE type);
+    // The application download's target file, under m_mtxTables.
+    std::string AppPackagePath();
+    void SetAppPackagePath(const std::string& path);
+    // self_update/: a self-upgrade window of the suite is open.
+    bool IsSelfUpgrade();
+    // install/: hands the application installer to the setup flow.
+    void SilentInstall(const std::string& installer);
 
     // Members in the order the service has always kept them.
     report m_report;
@@ -137,7 +213,7 @@ private:
     std::atomic<bool> m_bSourceComplete[2] = {true, true};
     std::atomic<bool> m_bSource2Complete{true};
     std::atomic<bool> m_bSynergyInUse{false};
-    std::unique_ptr<plat::CEvent> m_hSynergyEvent;
+    std::shared_ptr<plat::CEvent> m_hSynergyEvent;  // guarded by m_mtxSynergy
     std::wstring m_strUserSettingKey;
     std::atomic<bool> m_bEnableUpdate{true};
     plat::HMODULE m_hDriverCurVersion = nullptr;
@@ -145,6 +221,7 @@ private:
     // Ours: the one lock of the tables and vectors, the stop signal, and the threads that the
     // service once left detached, now owned and joined.
     std::mutex m_mtxTables;
+    std::mutex m_mtxSynergy;
     plat::CEvent m_evStop;
     std::thread m_threadInstall;
     std::thread m_threadReport;

@@ -94,6 +94,17 @@ bool FileExists(const std::string& path) {
     return std::filesystem::is_regular_file(plat::ToHostPath(path), ec);
 }
 
+bool EnableAccessFileForEveryone(const std::string& path) {
+    namespace fs = std::filesystem;
+    std::error_code ec;
+    const auto host = plat::ToHostPath(path);
+    if (!fs::is_regular_file(host, ec)) return false;
+    fs::permissions(host, fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read |
+                              fs::perms::group_write | fs::perms::others_read | fs::perms::others_write,
+                    fs::perm_options::add, ec);
+    return !ec;
+}
+
 std::string UnicodeToUTF8(const std::wstring& text) { return plat::ToUtf8(text); }
 std::wstring UTF8ToUnicode(const std::string& text) { return plat::FromUtf8(text); }
 

@@ -22,6 +22,7 @@ protected:
 
 TEST_F(QueryLoopTest, StartDelayIsCappedThenOneTimeStepsThenOneRoundPerPeriod) {
     kvatest::WriteCommonConfig(ServiceUrl(), 30, 60);
+    WriteCatalogue();  // the driver check finds the service at once and retries nothing
     DE::Registry::SetValue(plat::kHKeyUsers, SettingKey(), L"checkupdate", plat::DWORD{1});
     auto q = Start();
     ASSERT_TRUE(Eventually([] { return plat::FindTopWindow(L"UpdateTipsUI") && plat::FindTopWindow(L"KVASilentTip"); }));

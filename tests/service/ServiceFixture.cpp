@@ -1,9 +1,14 @@
 #include "ServiceFixture.h"
 
 #include <atomic>
+#include <fstream>
+#include <sstream>
 
 #include "IPCMessage/IPCEndpoint.h"
+#include "KVADownload/Catalogue.h"
+#include "Util/CommonCfgMgr.h"
 #include "Util/DE.h"
+#include "kva/platform/Clock.h"
 
 namespace kvatest {
 
@@ -24,6 +29,32 @@ void CServiceTest::TearDown() {
 
 std::filesystem::path CServiceTest::ServiceFolder() const { return State() / "service"; }
 std::string CServiceTest::ServiceUrl() const { return "file://" + ServiceFolder().string(); }
+
+void CServiceTest::WriteCatalogue(const std::function<void(CCatalogueMaker&)>& fill) {
+    static const std::pair<std::string, std::string> key = [] {
+        std::pair<std::string, std::string> k;
+        GenerateMakerKey(&k.first, &k.second);
+        return k;
+    }();
+    CCatalogueMaker maker(ServiceFolder(), key.first);
+    if (fill) fill(maker);
+    static std::uint64_t version = 1;
+    const std::int64_t expires = plat::CClock::Get().WallMs() / 1000 + 365 * 86400;
+    ASSERT_TRUE(maker.Write(ModelKey(), version++, expires));
+
+    const auto file = CCommonCfgMgr::FilePath();
+    std::stringstream text;
+    text << std::ifstream(file).rdbuf();
+    std::string cfg = text.str();
+    if (cfg.find("<UpdateService ") == std::string::npos) cfg = "<commoncfg><UpdateService url=\"" + ServiceUrl() + "\"/></commoncfg>";
+    const auto at = cfg.find("<UpdateService ") + std::string("<UpdateService ").size();
+    if (cfg.find("publicKey=") == std::string::npos) cfg.insert(at, "publicKey=\"" + key.second + "\" ");
+    std::filesystem::create_directories(file.parent_path());
+    std::ofstream(file) << cfg;
+    // Seen as a change even within the file system's time-stamp resolution.
+    static int bump = 0;
+    std::filesystem::last_write_time(file, std::filesystem::file_time_type::clock::now() + std::chrono::seconds(++bump));
+}
 
 std::unique_ptr<CKVAServerQuery> CServiceTest::Start() {
     auto q = std::make_unique<CKVAServerQuery>();

@@ -2,12 +2,14 @@
 // for tests of the service object.
 #pragma once
 
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
 
 #include "DataReport/BIDataReport.h"
 #include "IPCMessage/IPCHub.h"
+#include "KVADownload/CatalogueMaker.h"
 #include "TestMachine.h"
 #include "service/KVAServerQuery.h"
 
@@ -21,6 +23,10 @@ protected:
     // The update service folder (file://), created empty.
     std::string ServiceUrl() const;
     std::filesystem::path ServiceFolder() const;
+
+    // Writes a signed catalogue for this machine into ServiceFolder() holding what `fill` adds,
+    // and sets the configuration's maker key to the one that signed it (after WriteCommonConfig).
+    void WriteCatalogue(const std::function<void(CCatalogueMaker&)>& fill = {});
 
     std::unique_ptr<CKVAServerQuery> Start();
     static std::vector<DataEventRecord> Events(int shortNumber);

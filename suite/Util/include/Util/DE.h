@@ -31,6 +31,9 @@ std::string FormatDateTime(std::int64_t seconds);
 // when it existed and could not be removed.
 bool DeleteDeepDirectory(const std::string& path);
 bool FileExists(const std::string& path);
+// Lets every user of the machine read and write the file (the installer runs as another user).
+// False when the file is missing or its permissions cannot be changed.
+bool EnableAccessFileForEveryone(const std::string& path);
 
 std::string UnicodeToUTF8(const std::wstring& text);
 std::wstring UTF8ToUnicode(const std::string& text);

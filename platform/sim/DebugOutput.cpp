@@ -1,0 +1,20 @@
+#include "kva/platform/DebugOutput.h"
+
+#include <fstream>
+#include <mutex>
+
+#include "kva/platform/Machine.h"
+#include "kva/platform/Text.h"
+
+namespace plat {
+
+std::filesystem::path DebugOutputFile() { return StateFolder() / "debug-output.txt"; }
+
+void OutputDebugString(std::wstring_view text) {
+    static std::mutex mtx;
+    std::lock_guard lock(mtx);
+    std::ofstream out(DebugOutputFile(), std::ios::binary | std::ios::app);
+    out << ToUtf8(text);
+}
+
+}  // namespace plat

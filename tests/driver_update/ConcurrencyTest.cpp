@@ -1,0 +1,72 @@
+// Downloads finishing on the download library's threads while a check, IPC handlers and readers
+// use the same tables. Meant for the thread sanitizer as much as for the final states.
+#include <thread>
+
+#include "DriverFixture.h"
+#include "driver_update/DownloadRequest.h"
+
+namespace {
+
+class ConcurrencyTest : public kvatest::CDriverTest {};
+
+TEST_F(ConcurrencyTest, DownloadsFinishWhileTheCheckAndHandlersTouchTheTables) {
+    constexpr int kEach = 12;
+    std::vector<std::string> idleNames;
+    for (int i = 0; i < kEach; ++i) idleNames.push_back("Idle " + std::to_string(i));
+    Configure(idleNames);
+    std::vector<_TOBEUPDATE_DRIVER_INFO> requested;
+    WriteCatalogue([&](CCatalogueMaker& m) {
+        for (int i = 0; i < kEach; ++i) {
+            m.AddPackage("driver", std::to_string(200 + i), "Forced " + std::to_string(i), "1." + std::to_string(i), 2);
+            m.AddPackage("driver", std::to_string(300 + i), "Idle " + std::to_string(i), "2." + std::to_string(i), 5);
+            auto& other = m.AddPackage("driver", std::to_string(400 + i), "Asked " + std::to_string(i), "3.0", 1);
+            _TOBEUPDATE_DRIVER_INFO r;
+            r.strDriverID = other["strDriverID"];
+            r.strDriverName = other["strDriverName"];
+            r.versionInfo.strNextVersion = other["versionInfo"]["strNextVersion"];
+            r.versionInfo.strUrl = other["versionInfo"]["strUrl"];
+            r.versionInfo.FileSize = other["versionInfo"]["FileSize"];
+            r.hashInfo.strHashAlgo = "SHA256";
+            r.hashInfo.strHash = other["hashInfo"]["strHash"];
+            requested.push_back(r);
+        }
+    });
+    auto q = StartService();
+
+    std::atomic<bool> done{false};
+    std::thread reader([&] {
+        while (!done) {
+            q->CheckWLAN("15");
+            q->CheckDepend("300");
+            q->ForceTable();
+            q->IdleTable();
+            q->PopupDrivers();
+        }
+    });
+    std::thread ui([&] {
+        int sync = 1;
+        for (const auto& r : requested) {
+            const std::string body = driver_update::MakeDownloadParam(r, 2, r.strDriverID).ToJson();
+            m_appManager->Send(0xF0009, body + std::string(1, '\0'), sync++);
+        }
+    });
+    EXPECT_TRUE(q->CheckSoftDriverVersion());
+    ui.join();
+    for (std::size_t i = 0; i < requested.size(); ++i) EXPECT_TRUE(m_appManager->WaitFor(0xF0009));
+    ASSERT_TRUE(WaitDownloads());
+    done = true;
+    reader.join();
+
+    const auto forced = q->ForceTable();
+    const auto idle = q->IdleTable();
+    EXPECT_EQ(forced.size(), 2u * kEach);
+    EXPECT_EQ(idle.size(), static_cast<std::size_t>(kEach));
+    for (const auto* table : {&forced, &idle}) {
+        for (const auto& [id, e] : *table) {
+            EXPECT_EQ(e.state, 3) << id;
+            EXPECT_FALSE(e.strInstallFile.empty()) << id;
+        }
+    }
+}
+
+}  // namespace

@@ -1,0 +1,127 @@
+#include "DriverFixture.h"
+
+#include <fstream>
+
+#include "KVADownload/DriverDownloadManager.h"
+#include "Util/CommonCfgMgr.h"
+#include "Util/DE.h"
+
+namespace kvatest {
+
+namespace {
+constexpr auto kRealTimeout = std::chrono::seconds(20);
+}
+
+CRecordingPeer::CRecordingPeer(int endpointId) : m_client(endpointId, true, false) {
+    m_client.BindDefaultCallback([this](tagIPC_MESSAGE_ITEM& item) {
+        CRecord r;
+        r.item = item;
+        r.item.pszMessage = nullptr;
+        if (item.pszMessage) r.payload.assign(item.pszMessage, static_cast<std::size_t>(item.nMessageLen));
+        std::lock_guard lock(m_mtx);
+        m_items.push_back(std::move(r));
+        m_cv.notify_all();
+    });
+    m_client.WaitForHub(std::chrono::milliseconds(5000));
+}
+
+bool CRecordingPeer::Send(int messageId, const std::string& payload, int syncId) {
+    std::string bytes = payload;
+    tagIPC_MESSAGE_ITEM item;
+    item.nReceiverID = 0x50000;
+    item.nSenderID = m_client.EndpointId();
+    item.nMessageID = messageId;
+    item.nSyncMessageId = syncId;
+    item.pszMessage = bytes.empty() ? nullptr : bytes.data();
+    item.nMessageLen = static_cast<std::int32_t>(bytes.size());
+    return m_client.PostIPCMessage(item);
+}
+
+bool CRecordingPeer::WaitFor(int messageId, tagIPC_MESSAGE_ITEM* copy, std::string* payload) {
+    std::unique_lock lock(m_mtx);
+    CRecord* found = nullptr;
+    const bool ok = m_cv.wait_for(lock, kRealTimeout, [&] {
+        for (auto& r : m_items) {
+            if (!r.taken && r.item.nMessageID == messageId) return (found = &r) != nullptr;
+        }
+        return false;
+    });
+    if (!ok) return false;
+    found->taken = true;
+    if (copy) *copy = found->item;
+    if (payload) *payload = found->payload;
+    return true;
+}
+
+std::size_t CRecordingPeer::Count(int messageId) {
+    std::lock_guard lock(m_mtx);
+    std::size_t n = 0;
+    for (const auto& r : m_items) n += r.item.nMessageID == messageId ? 1 : 0;
+    return n;
+}
+
+void CDriverTest::SetUp() {
+    CServiceTest::SetUp();
+    m_synergy = std::make_unique<CIPCMessageClient>(0x150000, true, false);
+    m_synergy->BindMessageCallback(0x150239, [this](tagIPC_MESSAGE_ITEM& q) {
+        ++m_synergyAsked;
+        char answer = m_synergyInUse ? '1' : '0';
+        tagIPC_MESSAGE_ITEM a;
+        a.nReceiverID = q.nSenderID;
+        a.nSenderID = 0x150000;
+        a.nMessageID = q.nReplyMessageID;
+        a.pszMessage = &answer;
+        a.nMessageLen = 1;
+        m_synergy->PostIPCMessage(a);
+    });
+    ASSERT_TRUE(m_synergy->WaitForHub(std::chrono::milliseconds(5000)));
+    m_appManager = std::make_unique<CRecordingPeer>(0xF0000);
+    Configure({"Realtek Audio Driver"});
+    Agree(true);
+    DE::Registry::SetValue(plat::kHKeyUsers, SettingKey(), L"checkupdate", plat::DWORD{1});
+}
+
+void CDriverTest::TearDown() {
+    m_appManager.reset();
+    m_synergy.reset();
+    CServiceTest::TearDown();
+}
+
+void CDriverTest::Configure(const std::vector<std::string>& idleNames, const std::string& updateAttributes,
+                            const std::string& url, int initTimeMinutes) {
+    const auto file = CCommonCfgMgr::FilePath();
+    std::filesystem::create_directories(file.parent_path());
+    std::ofstream out(file);
+    out << "<commoncfg><UpdateService url=\"" << (url.empty() ? ServiceUrl() : url) << "\"/>"
+        << "<Update initTime=\"" << initTimeMinutes << "\" queryPeriod=\"600\" " << updateAttributes << ">";
+    for (const auto& n : idleNames) out << "<IdleUpdate name=\"" << n << "\"/>";
+    out << "</Update></commoncfg>";
+    out.close();
+    static int bump = 0;
+    std::filesystem::last_write_time(file, std::filesystem::file_time_type::clock::now() + std::chrono::seconds(++bump));
+}
+
+void CDriverTest::Agree(bool accepted) {
+    const std::wstring key = UserKey(L"\\SOFTWARE\\Pilotdeck\\VTLoginGuide");
+    DE::Registry::SetValue(plat::kHKeyUsers, key, L"Protocol", std::wstring(accepted ? L"1" : L"0"));
+    DE::Registry::SetValue(plat::kHKeyUsers, key, L"ProtocolVer", std::wstring(L"8"));
+}
+
+std::unique_ptr<CKVAServerQuery> CDriverTest::StartService() { return Start(); }
+
+bool CDriverTest::WaitDownloads() {
+    return CDriverDownloadManager::GetInstance()->WaitAllIdle(std::chrono::milliseconds(20000));
+}
+
+_TOBEUPDATE_DRIVER_INFO CDriverTest::Package(const std::string& id, const std::string& name, std::uint64_t size,
+                                             int updateType) {
+    _TOBEUPDATE_DRIVER_INFO r;
+    r.strDriverID = id;
+    r.strDriverName = name;
+    r.versionInfo.strNextVersion = "1.0." + id;
+    r.versionInfo.FileSize = size;
+    r.policy.updateType = updateType;
+    return r;
+}
+
+}  // namespace kvatest

@@ -1,0 +1,62 @@
+// The service on a test machine set up for the driver work: the user has accepted the agreement
+// and opened the idle switch, the configuration names the idle-capable packages, and two peers
+// stand in for synergy (answering as told) and the application manager (recording what it gets).
+#pragma once
+
+#include <atomic>
+#include <condition_variable>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "IPCMessage/IPCMessageClient.h"
+#include "ServiceFixture.h"
+
+namespace kvatest {
+
+// A peer that records every item addressed to it and can send requests to the service.
+class CRecordingPeer {
+public:
+    explicit CRecordingPeer(int endpointId);
+    // Sends `payload` (as given, no terminator added) to the service under `messageId`.
+    bool Send(int messageId, const std::string& payload, int syncId = 0);
+    // Waits (real time) for the next item with `messageId`; false on time-out.
+    bool WaitFor(int messageId, tagIPC_MESSAGE_ITEM* copy = nullptr, std::string* payload = nullptr);
+    std::size_t Count(int messageId);
+
+private:
+    struct CRecord {
+        tagIPC_MESSAGE_ITEM item;
+        std::string payload;
+        bool taken = false;
+    };
+    std::mutex m_mtx;
+    std::condition_variable m_cv;
+    std::vector<CRecord> m_items;
+    CIPCMessageClient m_client;
+};
+
+class CDriverTest : public CServiceTest {
+protected:
+    void SetUp() override;
+    void TearDown() override;
+
+    // commoncfg.xml with these idle-capable names and extra <Update> attributes; the service URL
+    // is ServiceUrl() unless given.
+    void Configure(const std::vector<std::string>& idleNames, const std::string& updateAttributes = "",
+                   const std::string& url = "", int initTimeMinutes = 5);
+    void Agree(bool accepted);
+    // Starts the service with a 5-minute start delay: its own round never comes unless a test
+    // moves the clock that far.
+    std::unique_ptr<CKVAServerQuery> StartService();
+    static bool WaitDownloads();
+    static _TOBEUPDATE_DRIVER_INFO Package(const std::string& id, const std::string& name, std::uint64_t size,
+                                           int updateType = 5);
+
+    std::atomic<bool> m_synergyInUse{false};
+    std::atomic<int> m_synergyAsked{0};
+    std::unique_ptr<CIPCMessageClient> m_synergy;
+    std::unique_ptr<CRecordingPeer> m_appManager;
+};
+
+}  // namespace kvatest
