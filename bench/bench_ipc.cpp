@@ -32,6 +32,7 @@
 #include "IPCMessage/IPCHub.h"
 #include "IPCMessage/IPCMessageClient.h"
 #include "ipc/IPCReply.h"
+#include "kva/platform/Machine.h"
 #include "kva/platform/Module.h"
 #include "kva/platform/Process.h"
 #include "kva/platform/Text.h"
@@ -399,8 +400,11 @@ void PrintRatios() {
 }  // namespace
 
 int main(int argc, char** argv) {
-    if (argc >= 3 && std::string(argv[1]) == "--peer") {
-        plat::CatchStopSignals();
+    const bool peer = argc >= 3 && std::string(argv[1]) == "--peer";
+    if (peer) plat::CatchStopSignals();  // before anything starts a thread
+    // A machine of the benchmark's own (its log included), not the user's.
+    plat::OpenMachine(std::filesystem::temp_directory_path() / "kva-bench-machine");
+    if (peer) {
         const std::string role = argv[2], endpoint = argc > 3 ? argv[3] : "";
         ipcmsg::SetHubEndpoint(endpoint);
         if (role == "ours-hub") return RunOursHub(endpoint);
