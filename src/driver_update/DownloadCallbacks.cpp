@@ -20,11 +20,14 @@ void CKVAServerQuery::BindDriverCallbacks(const std::string& id, _DRIVER_UPDATE_
 }
 
 void CKVAServerQuery::SetEntryAfterDownload(_DRIVER_UPDATE_TYPE table, const _DownloadCbParam& report, int state) {
-    std::lock_guard lock(m_mtxTables);
-    enmUPGRADE_DRIVER_INFO& entry =
-        (table == DRIVER_UPDATE_FORCE ? m_mapForceDriver : m_mapIdleDriver)[report.strDriverID];
-    if (state == 3) entry.strInstallFile = report.strInstallPath;
-    entry.state = state;
+    {
+        std::lock_guard lock(m_mtxTables);
+        enmUPGRADE_DRIVER_INFO& entry =
+            (table == DRIVER_UPDATE_FORCE ? m_mapForceDriver : m_mapIdleDriver)[report.strDriverID];
+        if (state == 3) entry.strInstallFile = report.strInstallPath;
+        entry.state = state;
+    }
+    PublishPackageTables();
 }
 
 void CKVAServerQuery::ForceDowningCallBack(_DownloadCbParam) {}

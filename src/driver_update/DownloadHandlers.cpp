@@ -69,6 +69,7 @@ void CKVAServerQuery::OnRecvDriverDownLoadMsg(tagIPC_MESSAGE_ITEM& item) {
         }
         result = mgr->BeginDownload(request.strDriverID, request.upateType);
     }
+    if (forced) PublishPackageTables();
     const std::string body = nlohmann::json{{"strpath", path}, {"result", result}}.dump(
         -1, ' ', false, nlohmann::json::error_handler_t::replace);
     // The terminating zero travels too: the UI reads the body as a C string.

@@ -109,6 +109,11 @@ bool CKVAServerQuery::CheckSoftDriverVersion() {
         return false;
     }
     const CSortedPackages sorted = SortDriverPackages(packages);
+    // Whatever the check decides below, the tools' view shows the tables it leaves.
+    struct CPublishAtEnd {
+        CKVAServerQuery* q;
+        ~CPublishAtEnd() { q->PublishPackageTables(); }
+    } publish{this};
 
     auto& cfg = CCommonCfgMgr::getInstance();
     const bool forceAllowed = cfg.EnableForceUpdate() && IsUserSetForceUpdate();
@@ -184,6 +189,7 @@ void CKVAServerQuery::UpdateDriver(const std::vector<_TOBEUPDATE_DRIVER_INFO>& l
     KVA_LOG_WARN("Enter UpdateDriver ");
     if (type != DRIVER_UPDATE_IDLE) {
         for (const auto& r : list) ForceDownLoad(r);
+        PublishPackageTables();
         return;
     }
     UpdaterManager::enmUPDATER_ERROR_TYPE error = UpdaterManager::UPDATER_ERROR_NONE;
@@ -193,4 +199,5 @@ void CKVAServerQuery::UpdateDriver(const std::vector<_TOBEUPDATE_DRIVER_INFO>& l
         return;
     }
     for (const auto& r : list) IdleDownLoad(r);
+    PublishPackageTables();
 }

@@ -63,7 +63,7 @@ void CKVAServerQuery::OnRecvQueryBIOS(tagIPC_MESSAGE_ITEM& item) {
     }
     CVersionQuery q;
     q.Parse(item.pszMessage, item.nMessageLen);
-    q.strVersion.assign(1, '0');  // (GCC 12 warns falsely on assigning a literal here)
+    q.strVersion.assign(1, '0');  // not `= "0"`: GCC 12 reports a false -Wrestrict on it here
     q.result = 0;
     {
         std::lock_guard lock(m_mtxTables);

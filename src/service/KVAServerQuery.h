@@ -10,7 +10,7 @@
 // while an entry is looked up, walked or changed, never across an IPC send, a download start, a
 // sleep or a UI task. m_mtxPackages serialises driver checks and is held through a check's retries,
 // so no handler ever waits on it. m_mtxSynergy guards only the event of a pending synergy
-// question. The flags are atomics, each touched by one load or exchange.
+// question; m_mtxTablesView orders the writers of the tools' view of the tables. The flags are atomics, each touched by one load or exchange.
 //
 // Every thread the object starts is owned and joined by the destructor, and every wait of those
 // threads also ends on m_evStop, so destruction (unloading the library) never waits out a period.
@@ -177,6 +177,8 @@ private:
     void StartDriverDownload(const _TOBEUPDATE_DRIVER_INFO& record, _DRIVER_UPDATE_TYPE type);
     void SetEntryAfterDownload(_DRIVER_UPDATE_TYPE table, const _DownloadCbParam& report, int state);
     void BindDriverCallbacks(const std::string& id, _DRIVER_UPDATE_TYPE type);
+    // Writes the tools' view of the tables (driver_update/PackageTablesView.h).
+    void PublishPackageTables();
     // The application download's target file, under m_mtxTables.
     std::string AppPackagePath();
     void SetAppPackagePath(const std::string& path);
@@ -222,6 +224,7 @@ private:
     // service once left detached, now owned and joined.
     std::mutex m_mtxTables;
     std::mutex m_mtxSynergy;
+    std::mutex m_mtxTablesView;  // taken before m_mtxTables, never after
     plat::CEvent m_evStop;
     std::thread m_threadInstall;
     std::thread m_threadReport;

@@ -2,7 +2,11 @@
 // user is offered, under the user's switches, the configuration and the edition.
 #include <fstream>
 
+#include <nlohmann/json.hpp>
+
 #include "DriverFixture.h"
+#include "KVADownload/Folders.h"
+#include "driver_update/PackageTablesView.h"
 #include "DuiLib/UIMainQueue.h"
 #include "KVADownload/DriverDownloadManager.h"
 #include "Util/DriverInfoListMgr.h"
@@ -87,6 +91,26 @@ TEST_F(DriverCheckTest, ForcedAndIdleDownloadsStartAndOnlyWhatCannotBeIdleUpdate
     EXPECT_EQ(q->ForceTable().at("15").state, 3);
     EXPECT_EQ(q->IdleTable().at("14").state, 3);
     EXPECT_FALSE(CDriverDownloadManager::GetInstance()->IsDownloading("14"));
+}
+
+TEST_F(DriverCheckTest, ToolsSeeTheTablesAsTheCheckAndTheDownloadsLeaveThem) {
+    ThreePackages();
+    auto q = StartService();
+    ASSERT_TRUE(q->CheckSoftDriverVersion());
+    ASSERT_TRUE(WaitDownloads());
+    const auto file = plat::ToHostPath(GetAppDataFolder() + driver_update::kPackageTablesFile);
+    // The last download callback writes the view after its change; wait for that one.
+    nlohmann::json view;
+    ASSERT_TRUE(Eventually([&] {
+        std::ifstream in(file);
+        view = nlohmann::json::parse(in, nullptr, false);
+        return view.is_object() && view["forced"]["15"]["state"] == 3 && view["idle"]["14"]["state"] == 3;
+    })) << view.dump();
+    EXPECT_EQ(view["forced"]["15"]["installFile"], q->ForceTable().at("15").strInstallFile);
+    EXPECT_EQ(view["idle"]["14"]["name"], "Realtek Audio Driver");
+    ASSERT_EQ(view["notice"].size(), 1u);
+    EXPECT_EQ(view["notice"][0]["id"], "45");
+    EXPECT_EQ(view["notice"][0]["name"], "PD Controller Firmware");
 }
 
 TEST_F(DriverCheckTest, ClosedSwitchOffersEveryIdlePackageButTheInstalledOnes) {

@@ -22,7 +22,7 @@ CRecordingPeer::CRecordingPeer(int endpointId) : m_client(endpointId, true, fals
         m_items.push_back(std::move(r));
         m_cv.notify_all();
     });
-    m_client.WaitForHub(std::chrono::milliseconds(5000));
+    m_client.WaitForHub(kRealTimeout);
 }
 
 bool CRecordingPeer::Send(int messageId, const std::string& payload, int syncId) {
@@ -107,7 +107,12 @@ void CDriverTest::Agree(bool accepted) {
     DE::Registry::SetValue(plat::kHKeyUsers, key, L"ProtocolVer", std::wstring(L"8"));
 }
 
-std::unique_ptr<CKVAServerQuery> CDriverTest::StartService() { return Start(); }
+std::unique_ptr<CKVAServerQuery> CDriverTest::StartService() {
+    auto q = Start();
+    // Requests sent before the service announced its endpoint would be dropped by the hub.
+    EXPECT_TRUE(q->IpcClient().WaitForHub(kRealTimeout));
+    return q;
+}
 
 bool CDriverTest::WaitDownloads() {
     return CDriverDownloadManager::GetInstance()->WaitAllIdle(std::chrono::milliseconds(20000));

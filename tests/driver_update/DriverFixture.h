@@ -46,8 +46,8 @@ protected:
     void Configure(const std::vector<std::string>& idleNames, const std::string& updateAttributes = "",
                    const std::string& url = "", int initTimeMinutes = 5);
     void Agree(bool accepted);
-    // Starts the service with a 5-minute start delay: its own round never comes unless a test
-    // moves the clock that far.
+    // Starts the service with a 5-minute start delay (its own round never comes unless a test
+    // moves the clock that far) and waits until the hub knows its endpoint.
     std::unique_ptr<CKVAServerQuery> StartService();
     static bool WaitDownloads();
     static _TOBEUPDATE_DRIVER_INFO Package(const std::string& id, const std::string& name, std::uint64_t size,

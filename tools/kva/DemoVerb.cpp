@@ -16,7 +16,9 @@
 #include <pugixml.hpp>
 
 #include "DataReport/BIDataReport.h"
+#include "DemoPackages.h"
 #include "Util/CommonCfgMgr.h"
+#include "Util/DE.h"
 #include "Verbs.h"
 #include "kva/platform/Clock.h"
 #include "kva/platform/Machine.h"
@@ -81,6 +83,26 @@ bool SetDemoSchedule(int periodMinutes) {
     return doc.save_file(file.c_str());
 }
 
+// The demo user accepted the agreement and let drivers update when idle; the configuration lets
+// the audio driver update in idle time, so the sample packages land in every table.
+bool SetDemoSettings() {
+    const std::wstring sid = VTPROCESS::GetCurrentUserSidstr();
+    const std::wstring guide = sid + L"\\SOFTWARE\\Pilotdeck\\VTLoginGuide";
+    const bool registry = DE::Registry::SetValue(plat::kHKeyUsers, guide, L"Protocol", std::wstring(L"1")) &&
+                          DE::Registry::SetValue(plat::kHKeyUsers, guide, L"ProtocolVer", std::wstring(L"8")) &&
+                          DE::Registry::SetValue(plat::kHKeyUsers, sid + L"\\SOFTWARE\\Vantor\\Pilotdeck\\setting",
+                                                 L"checkupdate", plat::DWORD{1});
+    const auto file = CCommonCfgMgr::FilePath();
+    pugi::xml_document doc;
+    doc.load_file(file.c_str());
+    auto update = doc.child("commoncfg").child("Update");
+    if (!update) return false;
+    update.append_child("IdleUpdate").append_attribute("name") = "Realtek Audio Driver";
+    std::cout << "== the user's settings: agreement accepted, idle driver updates on; the configuration lets\n"
+              << "   \"Realtek Audio Driver\" update when idle (the other idle packages are offered in the notice)\n";
+    return registry && doc.save_file(file.c_str());
+}
+
 void PrintEvent(const DataEventRecord& e) {
     std::cout << "  event " << e.eventId;
     if (e.eventId >= 601000000 && e.eventId < 601010000) std::cout << " (" << e.eventId - 601000000 << ")";
@@ -99,8 +121,9 @@ void WatchInterrupt() {
     }).detach();
 }
 
-// Prints new data events until `rounds` rounds were seen or the user interrupts.
-int FollowRounds(int rounds) {
+// Prints new data events, the packages as the service sorts and downloads them, and what the
+// suite's peers did, until `rounds` rounds were seen or the user interrupts.
+int FollowRounds(int rounds, kva::CDemoPackages& packages, plat::CChildProcess& suite) {
     std::int64_t last = 0;
     int seen = 0;
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::minutes(2);
@@ -110,6 +133,9 @@ int FollowRounds(int rounds) {
             PrintEvent(e);
             if (e.eventId == 601003001) std::cout << "== round " << ++seen << " ==" << std::endl;
         }
+        packages.Poll(std::cout);
+        std::string line;
+        while (suite.ReadLine(&line, std::chrono::milliseconds(20))) std::cout << "  suite: " << line << std::endl;
         // Real time: the demo watches processes that run on their own scaled clocks.
         plat::CClock::Get().Wait({&g_interrupted}, 200);
     }
@@ -137,7 +163,7 @@ void RunDemo(kva::CGlobals& globals, const CDemoOptions& o) {
     const std::string service = (std::filesystem::path(globals.stateFolder) / "service").string();
     std::cout << "== the update service: a signed sample catalogue in " << service << "\n";
     if (!RunKva(globals, {"catalogue", "make", service, "--configure", url, "--inventory"}) ||
-        !SetDemoSchedule(o.periodMinutes)) {
+        !SetDemoSchedule(o.periodMinutes) || !SetDemoSettings()) {
         std::cerr << "kva demo: cannot make the sample service\n";
         throw CLI::RuntimeError(1);
     }
@@ -156,11 +182,14 @@ void RunDemo(kva::CGlobals& globals, const CDemoOptions& o) {
     start(suite, {"suite"}, "kva suite");
     start(host, {"-v", "host"}, "kva host (its log lines follow)");
 
-    const int seen = FollowRounds(o.rounds);
+    kva::CDemoPackages packages;
+    const int seen = FollowRounds(o.rounds, packages, suite);
     std::cout << "== stopping after " << seen << " round(s)" << (g_interrupted.IsSet() ? " (interrupted)" : "") << "\n";
     host.Stop();
     suite.Stop();
     serve.Stop();
+    packages.Poll(std::cout);
+    packages.PrintTable(std::cout);
     std::cout << "\nThe state folder stays for inspection:\n"
               << "  kva --state " << globals.stateFolder << " events\n"
               << "  kva --state " << globals.stateFolder << " machine show\n"
