@@ -227,10 +227,12 @@ CEvent::~CEvent() = default;
 
 void CEvent::Set() {
     auto& impl = *CClock::Get().m_impl;
-    std::lock_guard lock(impl.mtx);
-    m_bSet = true;
-    impl.WakeEvent(this);
-    impl.cv.notify_all();
+    {
+        std::lock_guard lock(impl.mtx);
+        m_bSet = true;
+        impl.WakeEvent(this);
+    }
+    impl.cv.notify_all();  // after unlocking, so woken waiters do not block on the lock at once
 }
 
 void CEvent::Reset() {

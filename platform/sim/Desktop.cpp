@@ -72,17 +72,17 @@ constexpr const char* kWindowColumns = "hwnd, class, title, visible, l, t, r, b,
 
 }  // namespace
 
-HWND CreateTopWindow(const WindowInfo& spec) {
+HWND CreateTopWindow(const WindowInfo& wanted) {
     EnsureDesktop();
     auto& db = Db();
     HWND hwnd = 0;
     db.Transaction([&] {
         const std::int64_t z = db.QueryInt("SELECT COALESCE(MAX(z), 0) + 1 FROM windows").value_or(1);
-        const std::int64_t pid = spec.processId ? spec.processId : CurrentProcessId();
+        const std::int64_t pid = wanted.processId ? wanted.processId : CurrentProcessId();
         if (!db.Exec("INSERT INTO windows(class, title, visible, l, t, r, b, pid, z) VALUES(?,?,?,?,?,?,?,?,?)",
-                     {ToUtf8(spec.className), ToUtf8(spec.title), std::int64_t{spec.visible ? 1 : 0},
-                      std::int64_t{spec.rect.left}, std::int64_t{spec.rect.top}, std::int64_t{spec.rect.right},
-                      std::int64_t{spec.rect.bottom}, pid, z})) {
+                     {ToUtf8(wanted.className), ToUtf8(wanted.title), std::int64_t{wanted.visible ? 1 : 0},
+                      std::int64_t{wanted.rect.left}, std::int64_t{wanted.rect.top}, std::int64_t{wanted.rect.right},
+                      std::int64_t{wanted.rect.bottom}, pid, z})) {
             return false;
         }
         hwnd = static_cast<HWND>(db.LastInsertId());

@@ -51,6 +51,9 @@ std::wstring FromUtf8(std::string_view utf8) {
             ok = (b & 0xC0) == 0x80;
             cp = (cp << 6) | (b & 0x3F);
         }
+        // Overlong forms, surrogates and values past U+10FFFF are not UTF-8.
+        static constexpr std::uint32_t kMinOfLength[] = {0, 0, 0x80, 0x800, 0x10000};
+        if (ok && len > 1 && (cp < kMinOfLength[len] || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF))) ok = false;
         if (!ok) {
             out += static_cast<wchar_t>(0xFFFD);
             ++i;

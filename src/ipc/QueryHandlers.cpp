@@ -18,7 +18,8 @@ struct CVersionQuery {
 
     // Assigns only the keys present with the right type; text that is not JSON changes nothing.
     void Parse(const char* text, int length) {
-        auto j = nlohmann::json::parse(std::string(text, text + std::max(length, 0)).c_str(), nullptr, false);
+        const char* end = text + std::max(length, 0);
+        auto j = nlohmann::json::parse(text, end, nullptr, false);
         if (!j.is_object()) return;
         auto take = [&](const char* key, auto& field) {
             auto it = j.find(key);

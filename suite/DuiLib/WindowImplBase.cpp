@@ -34,14 +34,14 @@ plat::HWND WindowImplBase::Create(plat::HWND, const wchar_t* name, std::uint32_t
     const int top = y == CW_USEDEFAULT ? 0 : y;
     const int width = cx == CW_USEDEFAULT ? kDefaultWidth : cx;
     const int height = cy == CW_USEDEFAULT ? kDefaultHeight : cy;
-    plat::WindowInfo spec;
-    spec.className = GetWindowClassName();
-    spec.title = name ? name : L"";
-    spec.visible = false;
-    spec.rect = plat::Rect{left, top, left + width, top + height};
-    m_hWnd = plat::CreateTopWindow(spec);
+    plat::WindowInfo wanted;
+    wanted.className = GetWindowClassName();
+    wanted.title = name ? name : L"";
+    wanted.visible = false;
+    wanted.rect = plat::Rect{left, top, left + width, top + height};
+    m_hWnd = plat::CreateTopWindow(wanted);
     if (!m_hWnd) {
-        KVA_LOG_ERROR("cannot create a window of class " << plat::ToUtf8(spec.className));
+        KVA_LOG_ERROR("cannot create a window of class " << plat::ToUtf8(wanted.className));
         return 0;
     }
     SendMessage(WM_CREATE);

@@ -306,6 +306,7 @@ bool CHub::Start() {
         d.router = zmq::socket_t(*d.ctx, zmq::socket_type::router);
         d.router.set(zmq::sockopt::linger, 0);
         d.router.set(zmq::sockopt::router_mandatory, 1);
+        d.router.set(zmq::sockopt::sndhwm, kHubQueuePerConnection);
         d.router.set(zmq::sockopt::maxmsgsize, static_cast<std::int64_t>(kMaxFrameBytes));
         d.router.bind(d.endpoint);
         const std::string ctl = "inproc://kva-hub-ctl-" + std::to_string(g_hubCounter.fetch_add(1));

@@ -27,14 +27,22 @@ using ipcmsg::EFrameKind;
 namespace {
 
 constexpr int kSendLingerMs = 500;  // what a destroyed client's queued posts get to leave
+constexpr int kPostWaitMs = 100;    // how long a post waits for room in a full queue
 constexpr int kRecvLingerMs = 100;  // for the Bye
 constexpr int kReconnectMs = 20;
 constexpr int kReconnectMaxMs = 500;
 constexpr auto kReannounce = std::chrono::seconds(5);
-constexpr std::size_t kMaxQueued = 4096;  // received items waiting for the dispatch thread
+constexpr std::size_t kMaxQueued = 1000;  // received items waiting while a callback runs
 constexpr int kRecvBatch = 256;           // frames taken between two polls
+// A callback that runs longer than this gets the other worker to take over receiving; after this
+// long without callbacks that worker no longer watches and sleeps until woken.
+constexpr auto kRelief = std::chrono::milliseconds(1);
+constexpr auto kQuiet = std::chrono::milliseconds(50);
 
 std::atomic<unsigned> g_clientCounter{0};
+
+// The client whose callbacks this thread is running, if any.
+thread_local const void* t_dispatching = nullptr;
 
 // The payload of this thread's last reply (SendIPCMessage).
 thread_local std::string t_replyPayload;
@@ -62,11 +70,11 @@ bool Decode(const zmq::message_t& m, CFrame* frame) {
 
 struct CIPCMessageClient::Impl {
     Impl(int id, bool receiveFlag, bool inlineFlag)
-        : endpointId(id), receive(receiveFlag), inlineDispatch(inlineFlag), endpoint(ipcmsg::HubEndpoint()) {}
+        : endpointId(id), receive(receiveFlag), singleThread(inlineFlag), endpoint(ipcmsg::HubEndpoint()) {}
 
     const std::int32_t endpointId;
-    const bool receive;
-    const bool inlineDispatch;
+    bool receive;  // set at construction only
+    const bool singleThread;  // bInlineDispatch: one thread receives and runs callbacks
     const std::string endpoint;
     bool broken = false;  // set at construction only
     std::shared_ptr<zmq::context_t> ctx;  // declared before the sockets: closed after them
@@ -77,18 +85,19 @@ struct CIPCMessageClient::Impl {
     bool sendOpen = false;   // guarded by sendMutex
     std::atomic<bool> lastPostFailed{false};
 
-    // Waking the I/O thread, and the subscriptions it sends, from any thread.
+    // Waking the receiving thread, and the subscriptions it sends, from any thread.
     std::mutex ctlMutex;
     zmq::socket_t ctlSend;                                                 // guarded by ctlMutex
     std::vector<std::pair<std::uint32_t, std::uint32_t>> subscriptions;  // guarded by ctlMutex
     std::uint64_t generation = 1;  // guarded by ctlMutex; +1 per subscription, 1 is the announcement
 
-    // The I/O thread's own.
+    // The receiving role: whichever worker thread holds it (`polling`) owns these; the role passes
+    // between the workers under turnMutex, which orders their use of the sockets.
     zmq::socket_t ctlRecv, recvSock, monitor;
     std::size_t subscriptionsSent = 0;
     std::int32_t controlSeq = 0;
     std::deque<std::pair<std::int32_t, std::uint64_t>> unacked;  // (sequence, generation it covers)
-    std::vector<zmq::message_t> batch;
+    std::chrono::steady_clock::time_point nextAnnounce;
 
     std::mutex ackMutex;
     std::condition_variable ackCv;
@@ -102,25 +111,32 @@ struct CIPCMessageClient::Impl {
     std::shared_ptr<MessageCallback> defaultCallback;                              // guarded by cbMutex
     const MessageCallback* running = nullptr;                                      // guarded by cbMutex
 
-    // Received items for the dispatch thread.
-    std::mutex queueMutex;
-    std::condition_variable queueCv;
-    std::vector<zmq::message_t> queue;  // guarded by queueMutex
-    bool stopDispatch = false;          // guarded by queueMutex
-    std::atomic<bool> ioPaused{false};  // the I/O thread stopped reading: the queue is full
+    // The two workers take turns (one with bInlineDispatch): the one that receives items for
+    // callbacks runs them itself, so a callback starts without a thread hop, and the other takes
+    // over receiving when a callback runs long or waits for a reply. Items that arrive while a
+    // callback runs wait in `waiting`, in order, for the worker that runs callbacks.
+    std::mutex turnMutex;
+    std::condition_variable turnCv;
+    bool polling = false;                 // guarded by turnMutex
+    bool dispatching = false;             // guarded by turnMutex
+    std::uint64_t dispatchRun = 0;        // guarded by turnMutex; +1 per run of callbacks
+    bool takeOver = false;                // guarded by turnMutex: the idle worker is to receive
+    bool sleepingDeep = false;            // guarded by turnMutex: the idle worker waits to be woken
+    bool stopWorkers = false;             // guarded by turnMutex
+    std::vector<zmq::message_t> waiting;  // guarded by turnMutex
+    std::atomic<bool> paused{false};      // `waiting` is full: the receiver stops reading
 
     // SendIPCMessage calls in progress.
     std::mutex pendingMutex;
     std::condition_variable sendsDone;
-    std::list<CPending*> pending;  // guarded by pendingMutex
+    std::list<std::shared_ptr<CPending>> pending;  // guarded by pendingMutex
     int activeSends = 0;           // guarded by pendingMutex
     bool stopping = false;         // guarded by pendingMutex
     std::atomic<int> pendingCount{0};
     plat::CEvent stopEvent;
     plat::CEvent announced;  // the hub acknowledged this client's announcement (reset on reconnection)
 
-    std::thread ioThread, dispatchThread;
-    std::atomic<std::thread::id> ioThreadId{}, dispatchThreadId{};
+    std::thread workers[2];
 
     std::atomic<std::uint64_t> posted{0}, refused{0}, received{0}, unhandled{0}, callbackErrors{0}, malformed{0};
 
@@ -134,18 +150,22 @@ struct CIPCMessageClient::Impl {
     void Wake(char command);
     void WakeLocked(char command);
 
-    // I/O thread.
-    void IoLoop();
+    // Worker threads.
+    void Work();
+    bool ReceiveUntilWork(std::vector<zmq::message_t>& batch);
+    void CloseReceiving();
+    // The receiving role.
     std::int32_t SendControl(EFrameKind kind, std::int32_t a, std::int32_t b);
     void Announce();
     void SendNewSubscriptions();
     void WatchConnection();
-    void ReceiveBatch();
+    void ReceiveBatch(std::vector<zmq::message_t>& batch);
     void HandleAck(std::int32_t seq);
     bool TryComplete(const CFrame& frame, zmq::message_t& bytes);
 
-    // Dispatch thread (or the I/O thread with inline dispatch).
-    void DispatchLoop();
+    // Running callbacks.
+    void RunCallbacks(std::vector<zmq::message_t>& batch);
+    void RelieveMe();
     void Dispatch(const CFrame& frame);
     bool Rebind(std::shared_ptr<MessageCallback>* slot, std::shared_ptr<MessageCallback> callback,
                 std::unique_lock<std::mutex>& lock);
@@ -153,6 +173,10 @@ struct CIPCMessageClient::Impl {
 };
 
 void CIPCMessageClient::Impl::Start(const std::shared_ptr<Impl>& self) {
+    if (receive && endpointId == -1) {
+        KVA_LOG_ERROR("IPC client without an endpoint id cannot receive; it only sends");
+        receive = false;
+    }
     if (!ipcmsg::PrepareEndpoint(endpoint)) {
         broken = true;
         return;
@@ -161,6 +185,7 @@ void CIPCMessageClient::Impl::Start(const std::shared_ptr<Impl>& self) {
         ctx = ipcmsg::SharedZmqContext();
         sendSock = zmq::socket_t(*ctx, zmq::socket_type::dealer);
         sendSock.set(zmq::sockopt::linger, kSendLingerMs);
+        sendSock.set(zmq::sockopt::sndtimeo, kPostWaitMs);
         sendSock.set(zmq::sockopt::reconnect_ivl, kReconnectMs);
         sendSock.set(zmq::sockopt::reconnect_ivl_max, kReconnectMaxMs);
         sendSock.set(zmq::sockopt::maxmsgsize, static_cast<std::int64_t>(ipcmsg::kMaxFrameBytes));
@@ -196,8 +221,9 @@ void CIPCMessageClient::Impl::Start(const std::shared_ptr<Impl>& self) {
     }
     sendOpen = true;
     if (receive) {
-        ioThread = std::thread([self] { self->IoLoop(); });
-        if (!inlineDispatch) dispatchThread = std::thread([self] { self->DispatchLoop(); });
+        Announce();
+        nextAnnounce = std::chrono::steady_clock::now() + kReannounce;
+        for (int i = 0; i < (singleThread ? 1 : 2); ++i) workers[i] = std::thread([self] { self->Work(); });
     }
 }
 
@@ -220,22 +246,25 @@ void CIPCMessageClient::Impl::ShutdownOnce() {
         lastDefault.swap(defaultCallback);
     }
     if (receive && !broken) {
-        Wake('s');
         {
-            std::lock_guard lock(queueMutex);
-            stopDispatch = true;
+            std::lock_guard lock(turnMutex);
+            stopWorkers = true;
         }
-        queueCv.notify_all();
+        turnCv.notify_all();
+        Wake('s');  // the receiving worker waits in zmq_poll
         const auto self = std::this_thread::get_id();
-        for (std::thread* t : {&ioThread, &dispatchThread}) {
-            if (!t->joinable()) continue;
-            if (t->get_id() == self) {
+        bool detached = false;
+        for (std::thread& t : workers) {
+            if (!t.joinable()) continue;
+            if (t.get_id() == self) {
                 KVA_LOG_ERROR("IPC client " << Hex(endpointId) << " destroyed from its own callback");
-                t->detach();
+                t.detach();
+                detached = true;
             } else {
-                t->join();
+                t.join();
             }
         }
+        if (!detached) CloseReceiving();  // else the last worker's Impl destructor closes them
     }
     {
         std::lock_guard lock(sendMutex);
@@ -259,7 +288,7 @@ bool CIPCMessageClient::Impl::Post(EFrameKind kind, std::uint8_t flags, const ta
     ipcmsg::BeforeSend(msg);
     {
         std::lock_guard lock(sendMutex);
-        if (sendOpen) rc = zmq_msg_send(msg.handle(), sendSock.handle(), ZMQ_DONTWAIT);
+        if (sendOpen) rc = zmq_msg_send(msg.handle(), sendSock.handle(), 0);  // waits kPostWaitMs at most
     }
     if (rc < 0) {
         refused.fetch_add(1, std::memory_order_relaxed);
@@ -283,36 +312,108 @@ void CIPCMessageClient::Impl::Wake(char command) {
     WakeLocked(command);
 }
 
-// ---- I/O thread ----------------------------------------------------------------------------
+// ---- the workers ---------------------------------------------------------------------------
 
-void CIPCMessageClient::Impl::IoLoop() {
-    ioThreadId = std::this_thread::get_id();
-    Announce();
-    auto nextAnnounce = std::chrono::steady_clock::now() + kReannounce;
+void CIPCMessageClient::Impl::Work() {
+    using Steady = std::chrono::steady_clock;
+    std::vector<zmq::message_t> batch;
+    std::uint64_t runSeen = 0;  // the last callback run this worker saw start
+    Steady::time_point runSeenAt = Steady::now();
+    std::unique_lock lock(turnMutex);
+    for (;;) {
+        if (stopWorkers) return;
+        if (!dispatching && !waiting.empty()) {
+            batch.swap(waiting);
+            dispatching = true;
+            ++dispatchRun;
+        } else if (polling || (dispatching && !takeOver)) {
+            // Someone receives, or a callback runs and may soon receive again. While callbacks
+            // come often this worker looks every kRelief and takes over receiving from a callback
+            // that has run that long; after a quiet spell it sleeps until it is woken.
+            const auto now = Steady::now();
+            if (dispatchRun != runSeen) {
+                runSeen = dispatchRun;
+                runSeenAt = now;
+            }
+            const bool watching = !polling && dispatching;
+            auto ready = [this] { return stopWorkers || takeOver || (!polling && !dispatching) || (!dispatching && !waiting.empty()); };
+            if (!watching && now - runSeenAt > kQuiet) {
+                sleepingDeep = true;
+                turnCv.wait(lock, ready);
+                sleepingDeep = false;
+            } else if (!turnCv.wait_for(lock, kRelief, ready) && watching && !polling && dispatching &&
+                       dispatchRun == runSeen) {
+                takeOver = true;  // the same callback still runs and nobody receives
+            }
+            continue;
+        } else {
+            takeOver = false;
+            polling = true;
+            lock.unlock();
+            const bool work = ReceiveUntilWork(batch);  // leaves with `dispatching` set, or to stop
+            lock.lock();
+            if (!work) {
+                stopWorkers = true;
+                polling = false;
+                turnCv.notify_all();
+                return;
+            }
+        }
+        const bool resume = paused.exchange(false);
+        lock.unlock();
+        if (resume) Wake('w');
+        RunCallbacks(batch);
+        lock.lock();
+        dispatching = false;
+    }
+}
+
+// The receiving role: replies, acknowledgements and connection events are handled here; items for
+// callbacks are returned to run on this thread when no callback runs elsewhere (the role then
+// passes to the other worker), or else queued for the worker that runs callbacks.
+bool CIPCMessageClient::Impl::ReceiveUntilWork(std::vector<zmq::message_t>& batch) {
     for (;;) {
         zmq_pollitem_t polls[3] = {{ctlRecv.handle(), 0, ZMQ_POLLIN, 0},
                                    {monitor.handle(), 0, ZMQ_POLLIN, 0},
                                    {recvSock.handle(), 0, ZMQ_POLLIN, 0}};
-        const int count = ioPaused.load() ? 2 : 3;
+        const int count = paused.load() ? 2 : 3;
         const auto wait = std::chrono::duration_cast<std::chrono::milliseconds>(nextAnnounce - std::chrono::steady_clock::now());
         if (zmq_poll(polls, count, std::max<long>(0, static_cast<long>(wait.count()))) < 0 && zmq_errno() != EINTR) {
             KVA_LOG_ERROR("IPC client " << Hex(endpointId) << " poll failed: " << zmq_strerror(zmq_errno()));
-            break;
+            return false;
         }
         if (polls[0].revents & ZMQ_POLLIN) {
             bool stop = false;
             char command = 0;
             while (zmq_recv(ctlRecv.handle(), &command, 1, ZMQ_DONTWAIT) >= 0) stop = stop || command == 's';
-            if (stop) break;
+            if (stop) return false;
             SendNewSubscriptions();
         }
         if (polls[1].revents & ZMQ_POLLIN) WatchConnection();
-        if (count == 3 && (polls[2].revents & ZMQ_POLLIN)) ReceiveBatch();
+        if (count == 3 && (polls[2].revents & ZMQ_POLLIN)) ReceiveBatch(batch);
         if (std::chrono::steady_clock::now() >= nextAnnounce) {
             Announce();
             nextAnnounce = std::chrono::steady_clock::now() + kReannounce;
         }
+        if (batch.empty()) continue;
+        std::unique_lock lock(turnMutex);
+        if (stopWorkers) return false;
+        if (!dispatching && waiting.empty()) {
+            dispatching = true;
+            ++dispatchRun;
+            polling = false;
+            const bool wake = sleepingDeep;  // else it is watching already
+            lock.unlock();
+            if (wake) turnCv.notify_one();
+            return true;
+        }
+        for (auto& m : batch) waiting.push_back(std::move(m));
+        batch.clear();
+        if (waiting.size() >= kMaxQueued) paused = true;
     }
+}
+
+void CIPCMessageClient::Impl::CloseReceiving() {
     SendControl(EFrameKind::Bye, 0, 0);
     zmq_socket_monitor(recvSock.handle(), nullptr, 0);
     monitor.close();
@@ -401,19 +502,24 @@ void CIPCMessageClient::Impl::HandleAck(std::int32_t seq) {
 
 bool CIPCMessageClient::Impl::TryComplete(const CFrame& frame, zmq::message_t& bytes) {
     if (pendingCount.load() == 0) return false;
-    std::lock_guard lock(pendingMutex);
-    for (CPending* p : pending) {
-        if (!p->completed && p->messageId == frame.item.nMessageID && p->syncId == frame.item.nSyncMessageId) {
-            p->reply = std::move(bytes);
-            p->completed = true;
-            p->done.Set();  // under the lock: the waiter takes it out of the list under the lock too
-            return true;
+    std::shared_ptr<CPending> waiter;  // keeps the entry alive even if its wait has just timed out
+    {
+        std::lock_guard lock(pendingMutex);
+        for (const auto& p : pending) {
+            if (!p->completed && p->messageId == frame.item.nMessageID && p->syncId == frame.item.nSyncMessageId) {
+                p->reply = std::move(bytes);
+                p->completed = true;
+                waiter = p;
+                break;
+            }
         }
     }
-    return false;
+    if (!waiter) return false;
+    waiter->done.Set();  // outside the lock, which the woken caller takes at once
+    return true;
 }
 
-void CIPCMessageClient::Impl::ReceiveBatch() {
+void CIPCMessageClient::Impl::ReceiveBatch(std::vector<zmq::message_t>& batch) {
     for (int i = 0; i < kRecvBatch; ++i) {
         zmq::message_t bytes;
         if (zmq_msg_recv(bytes.handle(), recvSock.handle(), ZMQ_DONTWAIT) < 0) break;
@@ -436,43 +542,30 @@ void CIPCMessageClient::Impl::ReceiveBatch() {
         received.fetch_add(1, std::memory_order_relaxed);
         const bool maybeReply = frame.item.nReceiverID != -1 && (frame.flags & ipcmsg::kFlagSyncRequest) == 0;
         if (maybeReply && TryComplete(frame, bytes)) continue;
-        if (inlineDispatch) {
-            Dispatch(frame);
-        } else {
-            batch.push_back(std::move(bytes));
-        }
+        batch.push_back(std::move(bytes));
     }
-    if (batch.empty()) return;
-    {
-        std::lock_guard lock(queueMutex);
-        for (auto& m : batch) queue.push_back(std::move(m));
-        if (queue.size() >= kMaxQueued) ioPaused = true;
-    }
-    batch.clear();
-    queueCv.notify_one();
 }
 
-// ---- dispatch ------------------------------------------------------------------------------
+// ---- callbacks -----------------------------------------------------------------------------
 
-void CIPCMessageClient::Impl::DispatchLoop() {
-    dispatchThreadId = std::this_thread::get_id();
-    std::vector<zmq::message_t> work;
-    for (;;) {
-        bool resume = false;
-        {
-            std::unique_lock lock(queueMutex);
-            queueCv.wait(lock, [this] { return stopDispatch || !queue.empty(); });
-            if (stopDispatch) return;
-            work.swap(queue);
-            resume = ioPaused.exchange(false);
-        }
-        if (resume) Wake('w');
-        for (auto& bytes : work) {
-            CFrame frame;
-            if (Decode(bytes, &frame)) Dispatch(frame);
-        }
-        work.clear();
+// Called from a callback that is about to wait: the idle worker takes over receiving now.
+void CIPCMessageClient::Impl::RelieveMe() {
+    {
+        std::lock_guard lock(turnMutex);
+        if (polling) return;
+        takeOver = true;
     }
+    turnCv.notify_all();
+}
+
+void CIPCMessageClient::Impl::RunCallbacks(std::vector<zmq::message_t>& batch) {
+    t_dispatching = this;
+    for (auto& bytes : batch) {
+        CFrame frame;
+        if (Decode(bytes, &frame)) Dispatch(frame);
+    }
+    t_dispatching = nullptr;
+    batch.clear();
 }
 
 void CIPCMessageClient::Impl::Dispatch(const CFrame& frame) {
@@ -511,8 +604,7 @@ void CIPCMessageClient::Impl::Dispatch(const CFrame& frame) {
 
 void CIPCMessageClient::Impl::WaitNotRunning(std::unique_lock<std::mutex>& lock, const MessageCallback* old) {
     if (old == nullptr) return;
-    const auto self = std::this_thread::get_id();
-    if (self == dispatchThreadId.load() || self == ioThreadId.load()) return;  // a callback cannot wait for itself
+    if (t_dispatching == this) return;  // a callback cannot wait for itself
     cbIdle.wait(lock, [&] { return running != old; });
 }
 
@@ -567,15 +659,18 @@ bool CIPCMessageClient::SendIPCMessage(const tagIPC_MESSAGE_ITEM& request, tagIP
         KVA_LOG_ERROR("IPC client " << Hex(d.endpointId) << " does not receive, so it cannot wait for a reply");
         return false;
     }
-    if (std::this_thread::get_id() == d.ioThreadId.load()) {
-        KVA_LOG_ERROR("SendIPCMessage called on the IPC thread itself (inline dispatch); it would never see the reply");
-        return false;
+    if (t_dispatching == &d) {
+        if (d.singleThread) {
+            KVA_LOG_ERROR("SendIPCMessage called from a callback of a single-thread client; it would never see the reply");
+            return false;
+        }
+        d.RelieveMe();  // the other worker receives the reply
     }
-    CPending me(request.nMessageID, request.nSyncMessageId);
+    auto me = std::make_shared<CPending>(request.nMessageID, request.nSyncMessageId);
     {
         std::lock_guard lock(d.pendingMutex);
         if (d.stopping) return false;
-        d.pending.push_back(&me);
+        d.pending.push_back(me);
         ++d.activeSends;
         ++d.pendingCount;
     }
@@ -591,15 +686,15 @@ bool CIPCMessageClient::SendIPCMessage(const tagIPC_MESSAGE_ITEM& request, tagIP
             left -= static_cast<std::uint32_t>(std::min<std::uint64_t>(clock.TickCount64() - start, nTimeoutMs));
         }
         sent = d.Post(EFrameKind::Item, ipcmsg::kFlagSyncRequest, request);
-        if (sent) clock.Wait({&me.done, &d.stopEvent}, left);
+        if (sent) clock.Wait({&me->done, &d.stopEvent}, left);
     }
     bool got = false;
     {
         std::lock_guard lock(d.pendingMutex);
-        d.pending.remove(&me);
+        d.pending.remove(me);
         --d.pendingCount;
         --d.activeSends;
-        got = me.completed;
+        got = me->completed;
         d.sendsDone.notify_all();  // under the lock: the destructor may free `d` once it is released
     }
     if (!got) {
@@ -608,7 +703,7 @@ bool CIPCMessageClient::SendIPCMessage(const tagIPC_MESSAGE_ITEM& request, tagIP
         return false;
     }
     CFrame frame;
-    Decode(me.reply, &frame);  // decoded once already by the I/O thread
+    Decode(me->reply, &frame);  // checked once already when it was received
     reply = frame.item;
     t_replyPayload.assign(frame.item.pszMessage ? frame.item.pszMessage : "", static_cast<std::size_t>(frame.item.nMessageLen));
     reply.pszMessage = frame.item.nMessageLen > 0 ? t_replyPayload.data() : nullptr;

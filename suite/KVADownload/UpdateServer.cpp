@@ -65,10 +65,10 @@ std::string CleanPath(const std::string& target) {
 // Parses "bytes=a-b", "bytes=a-", "bytes=-n" against `size`. False for an unsatisfiable range.
 bool ParseRange(const std::string& text, std::uint64_t size, std::uint64_t* first, std::uint64_t* last) {
     if (text.rfind("bytes=", 0) != 0 || text.find(',') != std::string::npos) return false;
-    const std::string spec = text.substr(6);
-    const auto dash = spec.find('-');
+    const std::string range = text.substr(6);
+    const auto dash = range.find('-');
     if (dash == std::string::npos) return false;
-    const std::string a = spec.substr(0, dash), b = spec.substr(dash + 1);
+    const std::string a = range.substr(0, dash), b = range.substr(dash + 1);
     auto number = [](const std::string& s, std::uint64_t* v) {
         if (s.empty() || s.size() > 19 || s.find_first_not_of("0123456789") != std::string::npos) return false;
         *v = std::stoull(s);

@@ -3,7 +3,10 @@
 #include <unistd.h>
 
 #include <atomic>
+#include <sys/wait.h>
+
 #include <climits>
+#include <cstdio>
 #include <fstream>
 #include <thread>
 
@@ -47,6 +50,17 @@ void WriteCommonConfig(const std::string& serviceUrl, int initTimeMinutes, int p
     std::ofstream(file) << "<commoncfg><UpdateService url=\"" << serviceUrl << "\"/><Update initTime=\""
                         << initTimeMinutes << "\" queryPeriod=\"" << periodMinutes << "\" " << extraUpdateAttributes
                         << "/></commoncfg>";
+}
+
+int RunCommand(const std::string& command, std::string* output) {
+    FILE* p = popen((command + " 2>&1").c_str(), "r");
+    if (!p) return -1;
+    std::string text;
+    char buf[4096];
+    while (std::size_t n = fread(buf, 1, sizeof(buf), p)) text.append(buf, n);
+    const int status = pclose(p);
+    if (output) *output = text;
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 
 std::filesystem::path BinaryPath(const std::string& name) {

@@ -29,6 +29,10 @@ bool Eventually(const std::function<bool()>& condition,
 void WriteCommonConfig(const std::string& serviceUrl, int initTimeMinutes, int periodMinutes,
                        const std::string& extraUpdateAttributes = "");
 
+// Runs a shell command, returns its exit code (-1 when it did not exit normally) and its output
+// (standard error included).
+int RunCommand(const std::string& command, std::string* output = nullptr);
+
 // Path of a helper executable built beside the tests.
 std::filesystem::path BinaryPath(const std::string& name);
 

@@ -29,7 +29,7 @@ struct WindowInfo {
 };
 
 // A new window goes on top of the z-order. processId 0 means the calling process.
-HWND CreateTopWindow(const WindowInfo& spec);
+HWND CreateTopWindow(const WindowInfo& wanted);
 bool DestroyTopWindow(HWND hwnd);
 bool IsWindowAlive(HWND hwnd);
 bool IsWindowShown(HWND hwnd);

@@ -1,7 +1,8 @@
 // The hub of the suite's IPC network: one ZeroMQ ROUTER that every client's connections reach.
 // It routes each item by nReceiverID and fans broadcasts out to the subscribers of their topic
 // (HubRouter.h has the rules). Nothing waits in the hub: an item for an endpoint that is not
-// connected, or for a connection whose queue is full, is dropped and counted; frames that are
+// connected, or for a connection whose queue (kHubQueuePerConnection items, so a burst to a
+// busy endpoint survives) is full, is dropped and counted; frames that are
 // malformed or above kMaxFrameBytes are refused and counted (ZeroMQ cuts a connection that sends
 // a frame above the limit).
 //
@@ -21,6 +22,8 @@
 #include "IPCMessage/IPCMessageItem.h"
 
 namespace ipcmsg {
+
+inline constexpr int kHubQueuePerConnection = 10000;
 
 struct CHubStats {
     std::uint64_t items = 0;        // items received

@@ -6,15 +6,17 @@
 //                    broadcasts of subscribed topics reach the subscription callback, and
 //                    SendIPCMessage can wait for replies. false: a send-only client (posting and
 //                    publishing only; no threads, nothing is ever delivered to it; SendIPCMessage
-//                    and SubscribeIPCMessage return false).
-//   bInlineDispatch  true: callbacks run on the client's I/O thread itself, one hop sooner; a
-//                    callback must then never block, and SendIPCMessage called from it returns
-//                    false. false (what the suite uses): callbacks run on a dispatch thread of their
-//                    own, so a callback may block, post, or even SendIPCMessage.
+//                    and SubscribeIPCMessage return false). A client of endpoint id -1 is
+//                    always send-only.
+//   bInlineDispatch  true: one library thread both receives and runs the callbacks; a callback
+//                    must then never block, and SendIPCMessage called from it returns false.
+//                    false (what the suite uses): two library threads take turns: the one that
+//                    receives an item runs its callback while the other goes on receiving, so a
+//                    callback may block, post, or even SendIPCMessage.
 // Several clients may announce the same endpoint id; each of them receives what is addressed to it.
 //
 // Threads: every call may come from any thread. Callbacks run one at a time, in arrival order, on
-// the library's thread (above); the item and its payload are valid only during the call, and an
+// the library's threads (above); the item and its payload are valid only during the call, and an
 // empty payload is a null pszMessage. A received payload is always followed by a 0 byte that
 // nMessageLen does not count. An exception thrown by a callback is caught and logged.
 // After UnRegisterMessageCallback (or a replacing registration) returns, the old callback is not
@@ -23,13 +25,13 @@
 // callback.
 //
 // Transport: ZeroMQ, at HubEndpoint() as it reads at construction. The client reconnects by
-// itself when the hub restarts and announces its endpoint and subscriptions again. Posting never
-// blocks: a message goes into a bounded queue (ZeroMQ's high-water mark, 1000 messages) and is
-// refused with false when that is full or when its payload is above kMaxPayloadBytes. Messages
-// still queued at destruction get up to half a second to leave.
+// itself when the hub restarts and announces its endpoint and subscriptions again. A message goes
+// into a bounded queue (ZeroMQ's high-water mark, 1000 messages); when that is full, posting waits
+// up to 100 ms for room and then refuses it with false, as it refuses a payload above
+// kMaxPayloadBytes. Messages still queued at destruction get up to half a second to leave.
 // Time: SendIPCMessage's time-out is service time (plat::CClock: the fake clock drives it in
 // tests, and the client's destruction ends the wait); the transport's own timers (reconnection,
-// the 5-second re-announcement) run on real time.
+// the 5-second re-announcement, the wait for room in a full queue) run on real time.
 #pragma once
 
 #include <chrono>
