@@ -1,47 +1,29 @@
 #include <nlohmann/json.hpp>
 
+#include "JsonTake.h"
 #include "KVADownload/UpdateInfo.h"
 
-namespace {
-
 using nlohmann::json;
-
-// Assigns obj[key] to `out` when present and of a fitting type; anything else leaves the default.
-template <typename T>
-void Take(const json& obj, const char* key, T& out) {
-    auto it = obj.find(key);
-    if (it == obj.end()) return;
-    if constexpr (std::is_same_v<T, std::string>) {
-        if (it->is_string()) out = it->template get<std::string>();
-    } else if constexpr (std::is_same_v<T, bool>) {
-        if (it->is_boolean()) out = it->template get<bool>();
-        else if (it->is_number_integer()) out = it->template get<std::int64_t>() != 0;
-    } else {
-        if (it->is_number_integer() || it->is_number_unsigned()) out = it->template get<T>();
-    }
-}
-
-}  // namespace
 
 download_param::download_param(const std::string& jsonText) {
     const json obj = json::parse(jsonText, nullptr, /*allow_exceptions=*/false);
     if (!obj.is_object()) return;
-    Take(obj, "strCurVersion", strCurVersion);
-    Take(obj, "strUrl", strUrl);
-    Take(obj, "strFilepath", strFilepath);
-    Take(obj, "strSN", strSN);
-    Take(obj, "strVersionType", strVersionType);
-    Take(obj, "strDriverID", strDriverID);
-    Take(obj, "strDriverName", strDriverName);
-    Take(obj, "strNextVersionID", strNextVersionID);
-    Take(obj, "strNextVersion", strNextVersion);
-    Take(obj, "strHashAlgo", strHashAlgo);
-    Take(obj, "strHash", strHash);
-    Take(obj, "FileSize", FileSize);
-    Take(obj, "upateType", upateType);
-    Take(obj, "Uid", Uid);
-    Take(obj, "restart", restart);
-    Take(obj, "shutdown", shutdown);
+    kvadl::Take<true>(obj, "strCurVersion", strCurVersion);
+    kvadl::Take<true>(obj, "strUrl", strUrl);
+    kvadl::Take<true>(obj, "strFilepath", strFilepath);
+    kvadl::Take<true>(obj, "strSN", strSN);
+    kvadl::Take<true>(obj, "strVersionType", strVersionType);
+    kvadl::Take<true>(obj, "strDriverID", strDriverID);
+    kvadl::Take<true>(obj, "strDriverName", strDriverName);
+    kvadl::Take<true>(obj, "strNextVersionID", strNextVersionID);
+    kvadl::Take<true>(obj, "strNextVersion", strNextVersion);
+    kvadl::Take<true>(obj, "strHashAlgo", strHashAlgo);
+    kvadl::Take<true>(obj, "strHash", strHash);
+    kvadl::Take<true>(obj, "FileSize", FileSize);
+    kvadl::Take<true>(obj, "upateType", upateType);
+    kvadl::Take<true>(obj, "Uid", Uid);
+    kvadl::Take<true>(obj, "restart", restart);
+    kvadl::Take<true>(obj, "shutdown", shutdown);
 }
 
 std::string download_param::ToJson() const {

@@ -1,3 +1,4 @@
+#include "JsonTake.h"
 #include "KVADownload/PackageJson.h"
 
 #include "kva/platform/Text.h"
@@ -5,24 +6,7 @@
 namespace {
 
 using nlohmann::json;
-
-template <typename T>
-void Take(const json& obj, const char* key, T& out) {
-    auto it = obj.find(key);
-    if (it == obj.end()) return;
-    if constexpr (std::is_same_v<T, std::string>) {
-        if (it->is_string()) out = it->template get<std::string>();
-    } else if constexpr (std::is_same_v<T, bool>) {
-        if (it->is_boolean()) out = it->template get<bool>();
-    } else if constexpr (std::is_same_v<T, std::vector<std::string>>) {
-        if (!it->is_array()) return;
-        out.clear();
-        for (const auto& e : *it)
-            if (e.is_string()) out.push_back(e.get<std::string>());
-    } else {
-        if (it->is_number_integer() || it->is_number_unsigned()) out = it->template get<T>();
-    }
-}
+using kvadl::Take;
 
 const json& Sub(const json& obj, const char* key) {
     static const json empty = json::object();
