@@ -29,6 +29,7 @@
 #include "Util/CommonCfgMgr.h"
 #include "kva/platform/Machine.h"
 #include "kva/platform/Paths.h"
+#include "kva/platform/Process.h"
 
 extern char** environ;
 
@@ -133,26 +134,7 @@ std::uint64_t RssKiB() {
 }
 
 int Run(const std::vector<std::string>& args, std::string* out) {
-    int pipeFd[2];
-    if (::pipe(pipeFd) != 0) return -1;
-    posix_spawn_file_actions_t fa;
-    posix_spawn_file_actions_init(&fa);
-    posix_spawn_file_actions_adddup2(&fa, pipeFd[1], STDOUT_FILENO);
-    posix_spawn_file_actions_addclose(&fa, pipeFd[0]);
-    std::vector<char*> argv;
-    for (const auto& a : args) argv.push_back(const_cast<char*>(a.c_str()));
-    argv.push_back(nullptr);
-    pid_t pid = -1;
-    const int rc = posix_spawnp(&pid, argv[0], &fa, nullptr, argv.data(), environ);
-    posix_spawn_file_actions_destroy(&fa);
-    ::close(pipeFd[1]);
-    char buf[512];
-    ssize_t n;
-    while ((n = ::read(pipeFd[0], buf, sizeof(buf))) > 0) out->append(buf, static_cast<std::size_t>(n));
-    ::close(pipeFd[0]);
-    int status = 0;
-    if (rc != 0 || ::waitpid(pid, &status, 0) != pid) return -1;
-    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    return plat::RunProcess(args.front(), std::vector<std::string>(args.begin() + 1, args.end()), out);
 }
 
 void Record(benchmark::State& state, const std::string& name, double seconds) {

@@ -8,7 +8,9 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
+#include <cstdlib>
 #include <thread>
 
 extern char** environ;
@@ -152,6 +154,36 @@ sigset_t StopSignals() {
 }
 
 }  // namespace
+
+int RunProcess(const std::filesystem::path& program, const std::vector<std::string>& args, std::string* output,
+               std::chrono::milliseconds realTimeout) {
+    std::filesystem::path path = program;
+    if (!program.has_parent_path()) {
+        const char* env = std::getenv("PATH");
+        std::string dirs = env ? env : "/usr/bin:/bin";
+        for (std::size_t start = 0; start <= dirs.size();) {
+            const std::size_t end = std::min(dirs.find(':', start), dirs.size());
+            const auto candidate = std::filesystem::path(dirs.substr(start, end - start)) / program;
+            if (access(candidate.c_str(), X_OK) == 0) {
+                path = candidate;
+                break;
+            }
+            start = end + 1;
+        }
+    }
+    CChildProcess child;
+    if (!child.Start(path, args)) return -1;
+    std::string text, line;
+    const auto deadline = std::chrono::steady_clock::now() + realTimeout;
+    while (child.ReadLine(&line, std::chrono::duration_cast<std::chrono::milliseconds>(
+                                     deadline - std::chrono::steady_clock::now()))) {
+        text += line;
+        text += '\n';
+    }
+    if (output) *output = std::move(text);
+    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+    return child.Wait(std::max(left, std::chrono::milliseconds(0)));
+}
 
 void CatchStopSignals() {
     const sigset_t set = StopSignals();

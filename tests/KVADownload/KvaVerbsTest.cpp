@@ -1,40 +1,19 @@
 // `kva catalogue make` and `kva history` as a user runs them, on the test's machine.
-#include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include "KVADownload/Catalogue.h"
+#include "kva/platform/Process.h"
 #include "KVADownload/DriverMgmtDBHelper.h"
 #include "KVADownload/UpdateService.h"
 #include "ServiceFixture.h"
-
-extern char** environ;
 
 namespace {
 
 // Runs kva with `args` on the test's machine; its exit status and what it printed.
 int Kva(const std::filesystem::path& state, std::vector<std::string> args, std::string* out) {
-    args.insert(args.begin(), {kvatest::BinaryPath("kva").string(), "--state", state.string()});
-    int pipeFd[2];
-    if (::pipe(pipeFd) != 0) return -1;
-    posix_spawn_file_actions_t fa;
-    posix_spawn_file_actions_init(&fa);
-    posix_spawn_file_actions_adddup2(&fa, pipeFd[1], STDOUT_FILENO);
-    posix_spawn_file_actions_addclose(&fa, pipeFd[0]);
-    std::vector<char*> argv;
-    for (auto& a : args) argv.push_back(a.data());
-    argv.push_back(nullptr);
-    pid_t pid = -1;
-    const int rc = posix_spawn(&pid, argv[0], &fa, nullptr, argv.data(), environ);
-    posix_spawn_file_actions_destroy(&fa);
-    ::close(pipeFd[1]);
-    char buf[1024];
-    ssize_t n;
-    while ((n = ::read(pipeFd[0], buf, sizeof(buf))) > 0) out->append(buf, static_cast<std::size_t>(n));
-    ::close(pipeFd[0]);
-    int status = 0;
-    if (rc != 0 || ::waitpid(pid, &status, 0) != pid) return -1;
-    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    args.insert(args.begin(), {"--state", state.string()});
+    return plat::RunProcess(kvatest::BinaryPath("kva"), args, out);
 }
 
 class KvaVerbsTest : public kvatest::CServiceTest {};

@@ -39,6 +39,11 @@ private:
     std::unique_ptr<Impl> m_impl;
 };
 
+// Runs `program` (a path, or a name looked up in PATH) to its end; its exit code (-1 when it could
+// not start or did not end within `realTimeout`) and its standard output, lines joined by '\n'.
+int RunProcess(const std::filesystem::path& program, const std::vector<std::string>& args, std::string* output,
+               std::chrono::milliseconds realTimeout = std::chrono::minutes(10));
+
 // For a foreground program that runs until it is told to stop. CatchStopSignals holds SIGINT and
 // SIGTERM back from the calling thread and from every thread it starts afterwards, so call it
 // before anything starts a thread (logging included); WaitForStopSignal then blocks until one of
