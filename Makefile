@@ -4,7 +4,7 @@ BUILD   = build/$(PRESET)
 JOBS   ?= $(shell nproc)
 FUZZ_SECONDS ?= 60
 
-DEB_PACKAGES = build-essential cmake ninja-build pkg-config clang libclang-rt-14-dev \
+DEB_PACKAGES = build-essential cmake ninja-build ccache pkg-config clang libclang-rt-14-dev \
   liblog4cplus-dev libicu-dev nlohmann-json3-dev libzmq3-dev cppzmq-dev \
   libcurl4-openssl-dev libssl-dev zlib1g-dev libsqlite3-dev sqlite3 libpugixml-dev libcli11-dev \
   libgtest-dev libgmock-dev libbenchmark-dev nginx curl
