@@ -19,12 +19,12 @@ void CKVAServerQuery::BindDriverCallbacks(const std::string& id, _DRIVER_UPDATE_
     }
 }
 
-void CKVAServerQuery::SetEntryAfterDownload(_DRIVER_UPDATE_TYPE table, const _DownloadCbParam& report, int state) {
+void CKVAServerQuery::SetEntryAfterDownload(_DRIVER_UPDATE_TYPE table, const _DownloadCbParam& report, enmPACKAGE_STATE state) {
     {
         std::lock_guard lock(m_mtxTables);
         enmUPGRADE_DRIVER_INFO& entry =
             (table == DRIVER_UPDATE_FORCE ? m_mapForceDriver : m_mapIdleDriver)[report.strDriverID];
-        if (state == 3) entry.strInstallFile = report.strInstallPath;
+        if (state == PACKAGE_DOWNLOADED) entry.strInstallFile = report.strInstallPath;
         entry.state = state;
     }
     PublishPackageTables();
@@ -35,28 +35,28 @@ void CKVAServerQuery::IdleDowningCallBack(_DownloadCbParam) {}
 
 void CKVAServerQuery::ForceDownOverCallBack(_DownloadCbParam report) {
     if (!report.success) KVA_LOG_ERROR("ForceDownOverCalllBack error");
-    SetEntryAfterDownload(DRIVER_UPDATE_FORCE, report, report.success ? 3 : 4);
+    SetEntryAfterDownload(DRIVER_UPDATE_FORCE, report, report.success ? PACKAGE_DOWNLOADED : PACKAGE_DOWNLOAD_FAILED);
 }
 
 void CKVAServerQuery::IdleDownOverCallBack(_DownloadCbParam report) {
     if (!report.success) KVA_LOG_ERROR("download error of driver " << report.strDriverID);
-    SetEntryAfterDownload(DRIVER_UPDATE_IDLE, report, report.success ? 3 : 4);
+    SetEntryAfterDownload(DRIVER_UPDATE_IDLE, report, report.success ? PACKAGE_DOWNLOADED : PACKAGE_DOWNLOAD_FAILED);
 }
 
 void CKVAServerQuery::ForceDownErrCallBack(_DownloadCbParam report) {
     KVA_LOG_ERROR("download error id " << report.strDriverID);
-    SetEntryAfterDownload(DRIVER_UPDATE_FORCE, report, 4);
+    SetEntryAfterDownload(DRIVER_UPDATE_FORCE, report, PACKAGE_DOWNLOAD_FAILED);
 }
 
 void CKVAServerQuery::IdleDownErrCallBack(_DownloadCbParam report) {
     KVA_LOG_ERROR("download error id " << report.strDriverID);
-    SetEntryAfterDownload(DRIVER_UPDATE_IDLE, report, 4);
+    SetEntryAfterDownload(DRIVER_UPDATE_IDLE, report, PACKAGE_DOWNLOAD_FAILED);
 }
 
 void CKVAServerQuery::ForceDownCleCallBack(_DownloadCbParam report) {
-    SetEntryAfterDownload(DRIVER_UPDATE_FORCE, report, 2);
+    SetEntryAfterDownload(DRIVER_UPDATE_FORCE, report, PACKAGE_DOWNLOAD_CANCELLED);
 }
 
 void CKVAServerQuery::IdleDownCleCallBack(_DownloadCbParam report) {
-    SetEntryAfterDownload(DRIVER_UPDATE_IDLE, report, 2);
+    SetEntryAfterDownload(DRIVER_UPDATE_IDLE, report, PACKAGE_DOWNLOAD_CANCELLED);
 }

@@ -12,7 +12,7 @@ void CKVAServerQuery::StartDriverDownload(const _TOBEUPDATE_DRIVER_INFO& record,
     const std::string& id = record.strDriverID;
     {
         std::lock_guard lock(m_mtxTables);
-        table[id].state = 1;
+        table[id].state = PACKAGE_DOWNLOADING;
     }
     auto* mgr = CDriverDownloadManager::GetInstance();
     const download_param request = driver_update::MakeDownloadParam(record, type, id);
@@ -23,7 +23,7 @@ void CKVAServerQuery::StartDriverDownload(const _TOBEUPDATE_DRIVER_INFO& record,
         std::lock_guard lock(m_mtxTables);
         enmUPGRADE_DRIVER_INFO& entry = table[id];
         entry.strInstallFile = installer;
-        entry.state = 3;
+        entry.state = PACKAGE_DOWNLOADED;
         entry.downloadedThisRun = false;
         return;
     }

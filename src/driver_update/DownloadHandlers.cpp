@@ -56,7 +56,7 @@ void CKVAServerQuery::OnRecvDriverDownLoadMsg(tagIPC_MESSAGE_ITEM& item) {
             entry.restartLevel3 = request.strDriverID == kDriverTypeBios;
             if (!path.empty()) {
                 entry.strInstallFile = path;
-                entry.state = 3;
+                entry.state = PACKAGE_DOWNLOADED;
             }
         }
     }

@@ -66,13 +66,13 @@ CKVAServerQuery::CSortedPackages CKVAServerQuery::SortDriverPackages(const std::
                 if (r.policy.restartLevel1) m_bRestartLevel1Found = true;
                 if (r.policy.restartLevel2) m_bRestartLevel2Found = true;
                 enmUPGRADE_DRIVER_INFO& entry = m_mapForceDriver[r.strDriverID];
-                if (entry.state != 0) continue;
+                if (entry.state != PACKAGE_KNOWN) continue;
                 driver_update::CopyRecordToEntry(r, entry);
                 sorted.forced.push_back(r);
                 continue;
             }
             auto known = m_mapIdleDriver.find(r.strDriverID);
-            if (known == m_mapIdleDriver.end() || known->second.state != 6) m_vecPopupDriver.push_back(r);
+            if (known == m_mapIdleDriver.end() || known->second.state != PACKAGE_INSTALLED) m_vecPopupDriver.push_back(r);
             if (!switchOpen) continue;
             bool idle = idleNames.count(r.strDriverName) != 0;
             if (!idle && r.strDriverID == kDriverTypeBios && r.policy.idleAllowed) {
@@ -86,7 +86,7 @@ CKVAServerQuery::CSortedPackages CKVAServerQuery::SortDriverPackages(const std::
             }
             enmUPGRADE_DRIVER_INFO& entry = m_mapIdleDriver[r.strDriverID];
             driver_update::CopyRecordToEntry(r, entry);
-            if (entry.state == 0) sorted.idle.push_back(r);
+            if (entry.state == PACKAGE_KNOWN) sorted.idle.push_back(r);
             if (r.policy.restartLevel1) m_bRestartLevel1Found = m_bIdleRestartFound = true;
             if (r.policy.restartLevel2) m_bRestartLevel2Found = m_bIdleRestartFound = true;
         }

@@ -66,7 +66,7 @@ bool CKVAServerQuery::CheckDepend(const std::string& driverId) {
     std::lock_guard lock(m_mtxTables);
     for (const auto& dep : depends) {
         auto it = m_mapIdleDriver.find(dep);
-        if (it != m_mapIdleDriver.end() && it->second.state != 6) return true;
+        if (it != m_mapIdleDriver.end() && it->second.state != PACKAGE_INSTALLED) return true;
     }
     return false;
 }
@@ -76,7 +76,7 @@ bool CKVAServerQuery::CheckWLAN(const std::string& driverId) {
     std::lock_guard lock(m_mtxTables);
     for (const auto* table : {&m_mapIdleDriver, &m_mapForceDriver}) {
         for (const auto& [id, entry] : *table) {
-            if (entry.state < 2) return true;
+            if (entry.state < PACKAGE_DOWNLOAD_CANCELLED) return true;
         }
     }
     return false;

@@ -18,7 +18,7 @@ nlohmann::json TableJson(const PackageTableCopy& table) {
     nlohmann::json out = nlohmann::json::object();
     for (const auto& [id, e] : table) {
         out[id] = {{"name", e.strDriverName},   {"next", e.strNextVersion},
-                   {"size", e.FileSize},         {"state", e.state},
+                   {"size", e.FileSize},         {"state", static_cast<int>(e.state)},
                    {"installFile", e.strInstallFile}, {"downloadedThisRun", e.downloadedThisRun}};
     }
     return out;

@@ -53,6 +53,18 @@ enum enmUPDATER_LOG_TRACK_TYPE : std::int32_t {
 
 }  // namespace UpdaterManager
 
+// Where one package stands on its road, in the service's package tables.
+enum enmPACKAGE_STATE : std::int32_t {
+    PACKAGE_KNOWN = 0,
+    PACKAGE_DOWNLOADING = 1,
+    PACKAGE_DOWNLOAD_CANCELLED = 2,
+    PACKAGE_DOWNLOADED = 3,
+    PACKAGE_DOWNLOAD_FAILED = 4,
+    PACKAGE_INSTALLING = 5,
+    PACKAGE_INSTALLED = 6,
+    PACKAGE_INSTALL_FAILED = 7,
+};
+
 // Progress of one package in the service's package tables.
 struct enmUPGRADE_DRIVER_INFO {
     std::string strInstallFile;
@@ -68,9 +80,7 @@ struct enmUPGRADE_DRIVER_INFO {
     bool downloadedThisRun = false;
     std::uint64_t FileSize = 0;
     bool isInvolovedA = false;
-    // 0 known, 1 downloading, 2 cancelled, 3 downloaded, 4 download failed, 5 installing,
-    // 6 installed, 7 install failed
-    std::int32_t state = 0;
+    enmPACKAGE_STATE state = PACKAGE_KNOWN;
     _TOBEUPDATE_DRIVER_INFO::HashInfo hashInfo;
 
     _RESTART_SYSTEM_LEVEL GetRestartLevel() const {

@@ -69,7 +69,7 @@ void CKVAServerQuery::OnRecvQueryBIOS(tagIPC_MESSAGE_ITEM& item) {
         std::lock_guard lock(m_mtxTables);
         for (const PackageTable* table : {&m_mapIdleDriver, &m_mapForceDriver}) {
             auto it = table->find(q.strDriverID);
-            if (it != table->end() && it->second.state == 6) {
+            if (it != table->end() && it->second.state == PACKAGE_INSTALLED) {
                 q.strVersion = it->second.strNextVersion;
                 q.result = 1;
             }

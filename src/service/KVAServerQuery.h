@@ -175,7 +175,7 @@ private:
     bool FetchDriverPackages(std::vector<_TOBEUPDATE_DRIVER_INFO>& packages);
     bool DecideDriverNotice();
     void StartDriverDownload(const _TOBEUPDATE_DRIVER_INFO& record, _DRIVER_UPDATE_TYPE type);
-    void SetEntryAfterDownload(_DRIVER_UPDATE_TYPE table, const _DownloadCbParam& report, int state);
+    void SetEntryAfterDownload(_DRIVER_UPDATE_TYPE table, const _DownloadCbParam& report, enmPACKAGE_STATE state);
     void BindDriverCallbacks(const std::string& id, _DRIVER_UPDATE_TYPE type);
     // Writes the tools' view of the tables (driver_update/PackageTablesView.h).
     void PublishPackageTables();

@@ -63,7 +63,7 @@ TEST_F(ConcurrencyTest, DownloadsFinishWhileTheCheckAndHandlersTouchTheTables) {
     EXPECT_EQ(idle.size(), static_cast<std::size_t>(kEach));
     for (const auto* table : {&forced, &idle}) {
         for (const auto& [id, e] : *table) {
-            EXPECT_EQ(e.state, 3) << id;
+            EXPECT_EQ(e.state, PACKAGE_DOWNLOADED) << id;
             EXPECT_FALSE(e.strInstallFile.empty()) << id;
         }
     }

@@ -66,14 +66,14 @@ TEST_F(DownloadFlowsTest, ForcedDownloadFinishesAndAnInstallerOnDiskSkipsTheDown
     EXPECT_TRUE(q->ForceTable().at("15").downloadedThisRun);
     ASSERT_TRUE(WaitDownloads());
     auto entry = q->ForceTable().at("15");
-    EXPECT_EQ(entry.state, 3);
+    EXPECT_EQ(entry.state, PACKAGE_DOWNLOADED);
     EXPECT_NE(entry.strInstallFile.find("setup.exe"), std::string::npos) << entry.strInstallFile;
     const std::string installer = entry.strInstallFile;
 
     q->SetTableEntry(DRIVER_UPDATE_FORCE, "15", {});
     q->ForceDownLoad(record);  // returns with the entry final: nothing runs in the background
     entry = q->ForceTable().at("15");
-    EXPECT_EQ(entry.state, 3);
+    EXPECT_EQ(entry.state, PACKAGE_DOWNLOADED);
     EXPECT_FALSE(entry.downloadedThisRun);
     EXPECT_EQ(entry.strInstallFile, installer);
     EXPECT_FALSE(CDriverDownloadManager::GetInstance()->IsDownloading("15"));
@@ -84,13 +84,13 @@ TEST_F(DownloadFlowsTest, FailedDownloadsEndInStateFourInTheirOwnTable) {
     auto q = StartService();
     q->IdleDownLoad(Offered("16"));
     ASSERT_TRUE(WaitDownloads());
-    EXPECT_EQ(q->IdleTable().at("16").state, 4) << "hash mismatch";
+    EXPECT_EQ(q->IdleTable().at("16").state, PACKAGE_DOWNLOAD_FAILED) << "hash mismatch";
     EXPECT_EQ(q->IdleTable().at("16").strInstallFile, "");
     EXPECT_EQ(q->ForceTable().count("16"), 0u);
 
     q->ForceDownLoad(Offered("18"));
     ASSERT_TRUE(WaitDownloads());
-    EXPECT_EQ(q->ForceTable().at("18").state, 4);
+    EXPECT_EQ(q->ForceTable().at("18").state, PACKAGE_DOWNLOAD_FAILED);
     EXPECT_EQ(q->IdleTable().count("18"), 0u);
 }
 
@@ -116,7 +116,7 @@ TEST_F(DownloadFlowsTest, UiRequestsAreAnsweredWithThePathAndTheResult) {
     ASSERT_TRUE(m_appManager->Send(0xF0009, RequestBody(wlan, 2), 43));
     EXPECT_EQ(Reply(43)["result"], true);
     ASSERT_TRUE(WaitDownloads());
-    EXPECT_EQ(q->ForceTable().at("15").state, 3) << "the forced callbacks were bound";
+    EXPECT_EQ(q->ForceTable().at("15").state, PACKAGE_DOWNLOADED) << "the forced callbacks were bound";
     EXPECT_EQ(q->ForceTable().at("15").strNextVersion, "22.2");
 }
 
@@ -165,10 +165,10 @@ TEST_F(DownloadFlowsTest, CancelRequestsGoThroughTheUiQueueAndLeaveStateTwo) {
     ASSERT_TRUE(m_appManager->Send(0xF0009, std::string("{}", 3), 9));
     EXPECT_EQ(Reply(9), (nlohmann::json{{"strpath", ""}, {"result", false}}));
     EXPECT_TRUE(CDriverDownloadManager::GetInstance()->IsDownloading("17")) << "not cancelled before the UI ran";
-    EXPECT_EQ(q->ForceTable().at("17").state, 1);
+    EXPECT_EQ(q->ForceTable().at("17").state, PACKAGE_DOWNLOADING);
 
     release.Set();
-    ASSERT_TRUE(Eventually([&] { return q->ForceTable().at("17").state == 2; }));
+    ASSERT_TRUE(Eventually([&] { return q->ForceTable().at("17").state == PACKAGE_DOWNLOAD_CANCELLED; }));
     EXPECT_TRUE(WaitDownloads());
     server.Stop();
 }

@@ -73,7 +73,7 @@ TEST_F(DriverCheckTest, ForcedAndIdleDownloadsStartAndOnlyWhatCannotBeIdleUpdate
     ASSERT_TRUE(WaitDownloads());
     for (const auto& [table, id] : {std::pair{q->ForceTable(), "15"}, std::pair{q->IdleTable(), "14"}}) {
         const auto& e = table.at(id);
-        EXPECT_EQ(e.state, 3) << id;
+        EXPECT_EQ(e.state, PACKAGE_DOWNLOADED) << id;
         EXPECT_TRUE(e.downloadedThisRun) << id;
         EXPECT_TRUE(std::filesystem::exists(plat::ToHostPath(e.strInstallFile))) << e.strInstallFile;
     }
@@ -88,8 +88,8 @@ TEST_F(DriverCheckTest, ForcedAndIdleDownloadsStartAndOnlyWhatCannotBeIdleUpdate
 
     // A second check finds the packages already handled: nothing is queued again.
     ASSERT_TRUE(q->CheckSoftDriverVersion());
-    EXPECT_EQ(q->ForceTable().at("15").state, 3);
-    EXPECT_EQ(q->IdleTable().at("14").state, 3);
+    EXPECT_EQ(q->ForceTable().at("15").state, PACKAGE_DOWNLOADED);
+    EXPECT_EQ(q->IdleTable().at("14").state, PACKAGE_DOWNLOADED);
     EXPECT_FALSE(CDriverDownloadManager::GetInstance()->IsDownloading("14"));
 }
 
@@ -118,12 +118,12 @@ TEST_F(DriverCheckTest, ClosedSwitchOffersEveryIdlePackageButTheInstalledOnes) {
     Agree(false);
     auto q = StartService();
     enmUPGRADE_DRIVER_INFO installed;
-    installed.state = 6;
+    installed.state = PACKAGE_INSTALLED;
     q->SetTableEntry(DRIVER_UPDATE_IDLE, "14", installed);
 
     ASSERT_TRUE(q->CheckSoftDriverVersion());
     EXPECT_EQ(Ids(q->PopupDrivers()), (std::vector<std::string>{"45"})) << "14 is installed already";
-    EXPECT_EQ(q->IdleTable().at("14").state, 6);
+    EXPECT_EQ(q->IdleTable().at("14").state, PACKAGE_INSTALLED);
     EXPECT_EQ(q->IdleTable().size(), 1u) << "nothing is sorted for idle download";
     EXPECT_EQ(Keys(q->ForceTable()), (std::vector<std::string>{"15"})) << "forced updates do not need the switch";
     ASSERT_EQ(Events(6001).size(), 1u);
@@ -151,7 +151,7 @@ TEST_F(DriverCheckTest, ForcedUpdatesOffInTheConfigurationEmptyTheForcedTable) {
     ThreePackages();
     auto q = StartService();
     enmUPGRADE_DRIVER_INFO earlier;
-    earlier.state = 3;
+    earlier.state = PACKAGE_DOWNLOADED;
     q->SetTableEntry(DRIVER_UPDATE_FORCE, "99", earlier);
 
     ASSERT_TRUE(q->CheckSoftDriverVersion());
@@ -161,7 +161,7 @@ TEST_F(DriverCheckTest, ForcedUpdatesOffInTheConfigurationEmptyTheForcedTable) {
     EXPECT_EQ(user, 1u) << "the user's switch is still created";
     EXPECT_EQ(Events(6011)[0].values, (std::vector<std::string>{"6011", "0", "1"}));
     ASSERT_TRUE(WaitDownloads());
-    EXPECT_EQ(q->IdleTable().at("14").state, 3) << "idle work goes on";
+    EXPECT_EQ(q->IdleTable().at("14").state, PACKAGE_DOWNLOADED) << "idle work goes on";
 }
 
 TEST_F(DriverCheckTest, AnEditionWithoutPopUpsEndsTheCheckBeforeIdleWorkAndTheNotice) {
@@ -170,8 +170,8 @@ TEST_F(DriverCheckTest, AnEditionWithoutPopUpsEndsTheCheckBeforeIdleWorkAndTheNo
     auto q = StartService();
     EXPECT_FALSE(q->CheckSoftDriverVersion());
     ASSERT_TRUE(WaitDownloads());
-    EXPECT_EQ(q->ForceTable().at("15").state, 3) << "forced downloads do not depend on the edition";
-    EXPECT_EQ(q->IdleTable().at("14").state, 0) << "sorted but not downloaded";
+    EXPECT_EQ(q->ForceTable().at("15").state, PACKAGE_DOWNLOADED) << "forced downloads do not depend on the edition";
+    EXPECT_EQ(q->IdleTable().at("14").state, PACKAGE_KNOWN) << "sorted but not downloaded";
     EXPECT_EQ(Ids(q->PopupDrivers()), (std::vector<std::string>{"14", "45"}));
     EXPECT_EQ(Events(5006).size(), 0u);
 }
@@ -181,8 +181,8 @@ TEST_F(DriverCheckTest, ShortDiskRefusesDownloadsAndTheNotice) {
     plat::SetOverride("disk-free", "10");
     auto q = StartService();
     EXPECT_FALSE(q->CheckSoftDriverVersion());
-    EXPECT_EQ(q->ForceTable().at("15").state, 0);
-    EXPECT_EQ(q->IdleTable().at("14").state, 0);
+    EXPECT_EQ(q->ForceTable().at("15").state, PACKAGE_KNOWN);
+    EXPECT_EQ(q->IdleTable().at("14").state, PACKAGE_KNOWN);
     // Refused forced list, refused idle list, refused notice: three space reports.
     EXPECT_EQ(Events(7007).size(), 3u);
     EXPECT_EQ(Events(6001).size(), 2u);
@@ -261,7 +261,7 @@ TEST_F(DriverCheckRetryTest, TheServiceIsAskedEveryThirtySecondsUntilItAnswers) 
     ASSERT_TRUE(Eventually([] { return Events(6011).size() == 1; }));
     EXPECT_TRUE(Eventually([&q] {
         const auto table = q->ForceTable();
-        return table.count("15") && table.at("15").state == 3;
+        return table.count("15") && table.at("15").state == PACKAGE_DOWNLOADED;
     })) << "the check went on and downloaded";
 }
 

@@ -16,7 +16,7 @@ using Err = UpdaterManager::enmUPDATER_ERROR_TYPE;
 
 class PreconditionsTest : public kvatest::CDriverTest {
 protected:
-    static enmUPGRADE_DRIVER_INFO Entry(int state) {
+    static enmUPGRADE_DRIVER_INFO Entry(enmPACKAGE_STATE state) {
         enmUPGRADE_DRIVER_INFO e;
         e.state = state;
         return e;
@@ -64,11 +64,11 @@ TEST_F(PreconditionsTest, DependenciesBlockOnlyWhileTheirIdleEntryIsNotInstalled
     auto q = StartService();
     EXPECT_FALSE(q->CheckDepend("14")) << "dependencies nobody offered do not block";
     EXPECT_FALSE(q->CheckDepend("20")) << "no dependencies";
-    q->SetTableEntry(DRIVER_UPDATE_FORCE, "1", Entry(3));
+    q->SetTableEntry(DRIVER_UPDATE_FORCE, "1", Entry(PACKAGE_DOWNLOADED));
     EXPECT_FALSE(q->CheckDepend("14")) << "forced entries never block";
-    q->SetTableEntry(DRIVER_UPDATE_IDLE, "3", Entry(3));
+    q->SetTableEntry(DRIVER_UPDATE_IDLE, "3", Entry(PACKAGE_DOWNLOADED));
     EXPECT_TRUE(q->CheckDepend("14"));
-    q->SetTableEntry(DRIVER_UPDATE_IDLE, "3", Entry(6));
+    q->SetTableEntry(DRIVER_UPDATE_IDLE, "3", Entry(PACKAGE_INSTALLED));
     EXPECT_FALSE(q->CheckDepend("14"));
     std::filesystem::remove(cfg);
 }
@@ -76,15 +76,15 @@ TEST_F(PreconditionsTest, DependenciesBlockOnlyWhileTheirIdleEntryIsNotInstalled
 TEST_F(PreconditionsTest, NetworkDriversWaitWhileAnyPackageIsNewOrDownloading) {
     auto q = StartService();
     EXPECT_FALSE(q->CheckWLAN("15"));
-    q->SetTableEntry(DRIVER_UPDATE_IDLE, "14", Entry(3));
-    q->SetTableEntry(DRIVER_UPDATE_FORCE, "23", Entry(2));
+    q->SetTableEntry(DRIVER_UPDATE_IDLE, "14", Entry(PACKAGE_DOWNLOADED));
+    q->SetTableEntry(DRIVER_UPDATE_FORCE, "23", Entry(PACKAGE_DOWNLOAD_CANCELLED));
     EXPECT_FALSE(q->CheckWLAN("15"));
-    q->SetTableEntry(DRIVER_UPDATE_FORCE, "45", Entry(1));
+    q->SetTableEntry(DRIVER_UPDATE_FORCE, "45", Entry(PACKAGE_DOWNLOADING));
     EXPECT_TRUE(q->CheckWLAN("15"));
     EXPECT_TRUE(q->CheckWLAN("1"));
     EXPECT_FALSE(q->CheckWLAN("14")) << "only network drivers wait";
-    q->SetTableEntry(DRIVER_UPDATE_FORCE, "45", Entry(4));
-    q->SetTableEntry(DRIVER_UPDATE_IDLE, "16", Entry(0));
+    q->SetTableEntry(DRIVER_UPDATE_FORCE, "45", Entry(PACKAGE_DOWNLOAD_FAILED));
+    q->SetTableEntry(DRIVER_UPDATE_IDLE, "16", Entry(PACKAGE_KNOWN));
     EXPECT_TRUE(q->CheckWLAN("15")) << "a package not started yet counts too";
 }
 

@@ -61,7 +61,7 @@ TEST(DownloadParamTest, ReadingIsLenient) {
 
 TEST(UpgradeEntryTest, RestartLevelIsTheHighestFlagSet) {
     enmUPGRADE_DRIVER_INFO e;
-    EXPECT_EQ(e.state, 0);
+    EXPECT_EQ(e.state, PACKAGE_KNOWN);
     EXPECT_EQ(e.GetRestartLevel(), RESTART_LEVEL_NONE);
     e.restartLevel1 = true;
     EXPECT_EQ(e.GetRestartLevel(), RESTART_LEVEL_1);
