@@ -20,7 +20,7 @@ TEST(MsgCenterRequest, APopupWithEmptyTextIs35BytesInWireOrder) {
         "\x04\x00\x00\x00"                   // kind
         "\x88\x77\x66\x55\x44\x33\x22\x11"  // first owner
         "\x00\x00\x00\x00\x00\x00\x00\x00"  // second owner
-        "\x00\xCB\x49\x01"                   // 21600000 ms
+        "\x00\x97\x49\x01"                   // 21600000 ms
         "\x00"                               // empty text
         "\x88\x77\x66\x55\x44\x33\x22\x11",  // kind value
         35);
