@@ -18,6 +18,7 @@ void CKVAServerQuery::InstallDriverInOrder() {
     while (!m_bStop) {
         WalkInstallTable(DRIVER_UPDATE_FORCE);
         WalkInstallTable(DRIVER_UPDATE_IDLE);
+        ++m_nInstallPasses;
         if (!plat::Sleep(kPassPauseMs, &m_evStop)) break;
     }
 }

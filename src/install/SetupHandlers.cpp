@@ -22,6 +22,15 @@ void CKVAServerQuery::OnRecvAppManagerUIInstallMsg(tagIPC_MESSAGE_ITEM& item) {
         return;
     }
     std::string text(item.pszMessage, strnlen(item.pszMessage, static_cast<std::size_t>(item.nMessageLen)));
+    tagIPC_MESSAGE_ITEM request = item;
+    request.pszMessage = nullptr;  // valid only during this call; the text is copied
+    if (!m_uiInstallWorker.Post([this, request, text = std::move(text)] { HandleUIInstallRequest(request, text); })) {
+        KVA_LOG_ERROR("OnRecvAppManagerUIInstallMsg: too many install requests waiting, dropped");
+    }
+}
+
+void CKVAServerQuery::HandleUIInstallRequest(const tagIPC_MESSAGE_ITEM& item, const std::string& requestText) {
+    std::string text = requestText;
     const _SETUP_DRIVER_MSG msg = _SETUP_DRIVER_MSG::FromJson(text);
 
     std::string answer;

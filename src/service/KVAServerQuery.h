@@ -29,6 +29,7 @@
 #include "KVADownload/UpdateInfo.h"
 #include "driver_update/UpdateRecords.h"
 #include "ipc/DownloadCbParam.h"
+#include "install/SerialWorker.h"
 #include "ipc/IPCServer.h"
 #include "kva/platform/Clock.h"
 #include "kva/platform/Types.h"
@@ -184,6 +185,8 @@ public:
     // Puts an entry into a table (DRIVER_UPDATE_FORCE: the forced one, else the idle one), as a
     // previous run of the flows would have left it.
     void SetTableEntry(_DRIVER_UPDATE_TYPE table, const std::string& id, const enmUPGRADE_DRIVER_INFO& entry);
+    // Passes of the install thread completed so far.
+    int InstallPasses() const { return m_nInstallPasses; }
     // The application's own record and its next version, as the application check notes them.
     void SetAppUpdateInfo(const _TOBEUPDATE_DRIVER_INFO& record);
 
@@ -221,6 +224,8 @@ private:
     // Hands the corner notice of an idle install to the UI thread.
     void PostTipsNotice(const std::string& id, bool installed);
     void WalkInstallTable(_DRIVER_UPDATE_TYPE type);
+    // The work of one UI install request, on m_uiInstallWorker.
+    void HandleUIInstallRequest(const tagIPC_MESSAGE_ITEM& request, const std::string& text);
     // The PD controller firmware of a UI install request (package "45"); 0 when written.
     int UpgradePDPackage(const std::string& image);
     // The "Pilotdeck" window closes for its installer.
@@ -271,8 +276,12 @@ private:
     plat::CEvent m_evStop;
     std::thread m_threadInstall;
     std::once_flag m_onceInstall;
+    std::atomic<int> m_nInstallPasses{0};
     std::mutex m_mtxReport;  // guards m_report against the install, IPC and download threads
     std::thread m_threadReport;
+    // Manual install requests of the UI wait here for the installer, one after the other, so the
+    // endpoint keeps answering meanwhile. Last member: joined first, while every other one lives.
+    CSerialWorker m_uiInstallWorker{64};
 };
 
 extern "C" KVA_EXPORT bool StartKVAServerQuery();

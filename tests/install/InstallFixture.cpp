@@ -1,0 +1,124 @@
+#include "InstallFixture.h"
+
+#include "KVADownload/Folders.h"
+#include "kva/platform/Clock.h"
+
+namespace kvatest {
+
+namespace {
+constexpr auto kRealWait = std::chrono::seconds(20);
+}
+
+CInstallerStub::CInstallerStub() : m_client(0x30000, true, false) {
+    m_client.BindMessageCallback(0x30008, [this](tagIPC_MESSAGE_ITEM& item) {
+        CRequest r;
+        r.item = item;
+        r.item.pszMessage = nullptr;
+        if (item.pszMessage) r.text.assign(item.pszMessage);
+        r.msg = _SETUP_DRIVER_MSG::FromJson(r.text);
+        std::optional<std::string> answer;
+        {
+            std::lock_guard lock(m_mtx);
+            m_requests.push_back(r);
+            answer = m_answer;
+        }
+        m_cv.notify_all();
+        if (!answer) return;
+        tagIPC_MESSAGE_ITEM reply;
+        reply.nReceiverID = item.nSenderID;
+        reply.nSenderID = 0x30000;
+        reply.nMessageID = item.nMessageID;
+        reply.nReplyMessageID = -1;
+        reply.nSyncMessageId = item.nSyncMessageId;
+        reply.nMessageLen = static_cast<std::int32_t>(answer->size());
+        reply.pszMessage = answer->empty() ? nullptr : answer->data();
+        m_client.PostIPCMessage(reply);
+    });
+    m_client.BindMessageCallback(0x30006, [this](tagIPC_MESSAGE_ITEM& item) {
+        std::lock_guard lock(m_mtx);
+        m_commandLines.emplace_back(item.pszMessage ? item.pszMessage : "");
+        m_cv.notify_all();
+    });
+    m_client.WaitForHub(kRealWait);
+}
+
+void CInstallerStub::Answer(std::optional<std::string> bytes) {
+    std::lock_guard lock(m_mtx);
+    m_answer = std::move(bytes);
+}
+
+bool CInstallerStub::WaitForRequests(std::size_t count) {
+    std::unique_lock lock(m_mtx);
+    return m_cv.wait_for(lock, kRealWait, [&] { return m_requests.size() >= count; });
+}
+
+std::vector<CInstallerStub::CRequest> CInstallerStub::Requests() {
+    std::lock_guard lock(m_mtx);
+    return m_requests;
+}
+
+std::vector<std::string> CInstallerStub::RequestedIds() {
+    std::vector<std::string> ids;
+    for (const auto& r : Requests()) ids.push_back(r.msg.id);
+    return ids;
+}
+
+bool CInstallerStub::WaitForCommandLine(std::string* text) {
+    std::unique_lock lock(m_mtx);
+    if (!m_cv.wait_for(lock, kRealWait, [&] { return !m_commandLines.empty(); })) return false;
+    *text = m_commandLines.front();
+    m_commandLines.erase(m_commandLines.begin());
+    return true;
+}
+
+void CInstallTest::SetUp() {
+    CDriverTest::SetUp();
+    m_installer = std::make_unique<CInstallerStub>();
+}
+
+void CInstallTest::TearDown() {
+    m_installer.reset();
+    CDriverTest::TearDown();
+}
+
+void CInstallTest::Ready(CKVAServerQuery& q, _DRIVER_UPDATE_TYPE table, const std::string& id, const std::string& name,
+                         bool downloadedThisRun) {
+    _TOBEUPDATE_DRIVER_INFO record = Package(id, name, 4096, table);
+    record.strCurVersion = "0.9";
+    ASSERT_TRUE(CDetectedFolderMgr(id, 1).WriteDrvInfo(record));
+    enmUPGRADE_DRIVER_INFO entry;
+    entry.strInstallFile = "C:\\ProgramData\\Vantor\\Pilotdeck\\DriverUpgrade\\Update\\Downloaded\\" + id + "\\setup.exe";
+    entry.strDriverName = name;
+    entry.strNextVersion = record.versionInfo.strNextVersion;
+    entry.strNextVersionID = id + "-" + entry.strNextVersion;
+    entry.FileSize = 4096;
+    entry.downloadedThisRun = downloadedThisRun;
+    entry.state = PACKAGE_DOWNLOADED;
+    q.SetTableEntry(table, id, entry);
+}
+
+void CInstallTest::StartLoop(CKVAServerQuery& q) {
+    auto& clock = plat::CClock::Get();
+    ASSERT_TRUE(clock.WaitForSleepers(2));  // the query thread's start delay, the reporting thread
+    clock.Advance(std::chrono::milliseconds(2000));
+    q.StartInstallThread();
+}
+
+bool CInstallTest::LoopAsleep(CKVAServerQuery& q, int passes) {
+    // After a pass the install thread's only wait is its 120 s pause, the nearest deadline as long
+    // as the query thread's 5-minute start delay is more than 120 s away.
+    auto& clock = plat::CClock::Get();
+    return Eventually([&] { return q.InstallPasses() == passes && clock.NextDeadlineIn() == 120000; });
+}
+
+std::vector<std::string> CInstallTest::EventTexts(int shortNumber) {
+    std::vector<std::string> out;
+    for (const auto& e : Events(shortNumber)) {
+        std::string line;
+        for (std::size_t i = 1; i < e.values.size(); ++i) line += (i > 1 ? "|" : "") + e.values[i];
+        out.push_back(line);
+    }
+    return out;
+}
+
+}  // namespace kvatest
