@@ -7,7 +7,9 @@
 #include <thread>
 
 #include "IPCMessage/IPCMessageClient.h"
+#include "InstallerPeer.h"
 #include "IpcText.h"
+#include "MainUIPeer.h"
 
 namespace kva {
 
@@ -94,11 +96,22 @@ bool CSuitePeers::Start() {
                     std::to_string(item.nSyncMessageId) + ": " + Payload(item));
         });
     }
+    for (int id : {0x50013, 0x50014}) {
+        m_appManager->BindMessageCallback(id, [this](tagIPC_MESSAGE_ITEM& item) {
+            m_print("appmgr    install finished notice " + HexId(item.nMessageID) + ": " + Payload(item));
+        });
+    }
+    m_appManager->BindMessageCallback(0xF000F, [this](tagIPC_MESSAGE_ITEM& item) {
+        m_print("appmgr    install answer sync " + std::to_string(item.nSyncMessageId) + ": " +
+                std::to_string(item.nMessageLen) + " bytes");
+    });
     m_appManager->BindDefaultCallback([this](tagIPC_MESSAGE_ITEM& item) {
         m_print("appmgr    received " + DescribeItem(item));
     });
     const auto wait = std::chrono::milliseconds(5000);
-    return m_synergy->WaitForHub(wait) && m_appManager->WaitForHub(wait);
+    m_installer = std::make_unique<CInstallerPeer>(m_print);
+    m_mainUI = std::make_unique<CMainUIPeer>(m_print);
+    return m_synergy->WaitForHub(wait) && m_appManager->WaitForHub(wait) && m_installer->Start() && m_mainUI->Start();
 }
 
 bool CSuitePeers::Publish(int scene, int byte28, std::string* error) {
@@ -169,12 +182,15 @@ bool CSuitePeers::Run(const std::string& rawLine, std::string* error) {
         if (what == "download") return SendToUpdater(0xF0009, rest + std::string(1, '\0'), error);
         if (what == "download2") return SendToUpdater(0xF000A, rest + std::string(1, '\0'), error);
         if (what == "status") return SendToUpdater(0xF000C, rest + std::string(1, '\0'), error);
+        if (what == "install") return SendToUpdater(0xF000F, rest + std::string(1, '\0'), error);
         if (what == "cancel") {
             if (rest.empty()) return (*error = "appmgr cancel <driver id>", false);
             return SendToUpdater(0xF000B, CancelRequest(rest), error);
         }
         return (*error = "appmgr download|download2|cancel|status ...", false);
     }
+    if (verb == "installer") return m_installer->Run(Rest(in), error);
+    if (verb == "mainui") return m_mainUI->Run(Rest(in), error);
     if (verb == "wait") {
         long ms = 0;
         if (!(in >> ms) || ms < 0) return (*error = "wait <ms>", false);

@@ -5,12 +5,17 @@
 //                             the replies to its download requests; sends 0xF0009/0xF000A
 //                             (download), 0xF000B (cancel, typed) and 0xF000C (UI status)
 //   system-state publisher    broadcasts 0x300001 on topic 0x300000: the scene word, byte 28
+//   installer 0x30000         InstallerPeer.h; main UI 0x20000: MainUIPeer.h
+//   the application manager also records the finish notices 0x50013/0x50014 and the answers to
+//   its install requests 0xF000F
 //
 // Scripted by lines, the same from a scenario file, from --do on the command line and from the
 // standard input:
 //   synergy 1|0
 //   scene free|busy|<n> [byte28 <v>]
 //   appmgr download <json> | appmgr download2 <json> | appmgr cancel <id> | appmgr status <json>
+//   appmgr install <json>     (a manual install request, 0xF000F)
+//   installer ...             (InstallerPeer.h)    mainui diagnose check|download
 //   wait <ms>                 (real time; the script's own pause)
 //   # a comment, or an empty line
 // Every line the peers receive or run is printed through the `print` callback.
@@ -25,6 +30,9 @@
 class CIPCMessageClient;
 
 namespace kva {
+
+class CInstallerPeer;
+class CMainUIPeer;
 
 class CSuitePeers {
 public:
@@ -51,6 +59,8 @@ private:
     std::unique_ptr<CIPCMessageClient> m_synergy;
     std::unique_ptr<CIPCMessageClient> m_appManager;
     std::unique_ptr<CIPCMessageClient> m_publisher;
+    std::unique_ptr<CInstallerPeer> m_installer;
+    std::unique_ptr<CMainUIPeer> m_mainUI;
 };
 
 }  // namespace kva
