@@ -16,6 +16,7 @@
 #include <pugixml.hpp>
 
 #include "DataReport/BIDataReport.h"
+#include "DemoInstall.h"
 #include "DemoPackages.h"
 #include "Util/CommonCfgMgr.h"
 #include "Util/DE.h"
@@ -109,6 +110,7 @@ void PrintEvent(const DataEventRecord& e) {
     std::cout << " [";
     for (std::size_t i = 0; i < e.values.size(); ++i) std::cout << (i ? ", " : "") << e.values[i];
     std::cout << "]" << std::endl;
+    if (const std::string words = kva::DescribeInstallEvent(e); !words.empty()) std::cout << "  " << words << std::endl;
 }
 
 plat::CEvent g_interrupted;
@@ -167,6 +169,7 @@ void RunDemo(kva::CGlobals& globals, const CDemoOptions& o) {
         std::cerr << "kva demo: cannot make the sample service\n";
         throw CLI::RuntimeError(1);
     }
+    kva::PrepareDemoRefusal(std::cout);
 
     plat::CChildProcess serve, suite, host;
     auto start = [&](plat::CChildProcess& child, std::vector<std::string> args, const char* what) {
@@ -179,7 +182,9 @@ void RunDemo(kva::CGlobals& globals, const CDemoOptions& o) {
         std::cout << "== started " << what << " (pid " << child.Pid() << ")" << std::endl;
     };
     start(serve, {"serve", service, "--port", std::to_string(port)}, "kva serve");
-    start(suite, {"suite"}, "kva suite");
+    std::vector<std::string> suiteArgs = {"suite"};
+    for (const auto& step : kva::DemoInstallSuiteSteps()) suiteArgs.insert(suiteArgs.end(), {"--do", step});
+    start(suite, suiteArgs, "kva suite");
     start(host, {"-v", "host"}, "kva host (its log lines follow)");
 
     kva::CDemoPackages packages;
@@ -190,6 +195,7 @@ void RunDemo(kva::CGlobals& globals, const CDemoOptions& o) {
     serve.Stop();
     packages.Poll(std::cout);
     packages.PrintTable(std::cout);
+    kva::PrintHistory(std::cout);
     std::cout << "\nThe state folder stays for inspection:\n"
               << "  kva --state " << globals.stateFolder << " events\n"
               << "  kva --state " << globals.stateFolder << " machine show\n"

@@ -76,7 +76,18 @@ bool CInstallerPeer::Run(const std::string& step, std::string* error) {
     std::istringstream in(step);
     std::string verb, how;
     in >> verb >> how;
-    const char* usage = "installer answer normal|never|late <ms>|bytes <n>|fail <result> <exit code>";
+    const char* usage =
+        "installer answer normal|never|late <ms>|bytes <n>|fail <result> <exit code> | "
+        "installer fail-package <id> <result> <exit code>";
+    if (verb == "fail-package") {
+        std::uint32_t result = 0, exitCode = 0;
+        if (!(in >> result >> exitCode) || how.empty()) return (*error = usage, false);
+        std::lock_guard lock(m_mtx);
+        m_failing[how] = {result, exitCode};
+        m_print("installer fails package " + how + " with result " + std::to_string(result) + ", exit code " +
+                std::to_string(exitCode));
+        return true;
+    }
     if (verb != "answer") return (*error = usage, false);
     CAnswerMode mode;
     using EKind = CAnswerMode::EKind;
@@ -133,6 +144,11 @@ void CInstallerPeer::OnSetup(tagIPC_MESSAGE_ITEM& item) {
     {
         std::lock_guard lock(m_mtx);
         mode = m_mode;
+        if (auto f = m_failing.find(id); f != m_failing.end() && mode.kind == CAnswerMode::EKind::Normal) {
+            mode.kind = CAnswerMode::EKind::Fail;
+            mode.value = f->second.first;
+            mode.exitCode = f->second.second;
+        }
     }
     using EKind = CAnswerMode::EKind;
     std::uint32_t result = kResultFailed, exitCode = 0;

@@ -12,11 +12,13 @@
 //
 // Script steps (CSuitePeers passes every "installer ..." line here):
 //   installer answer normal | never | late <ms> | bytes <n> | fail <result> <exit code>
+//   installer fail-package <id> <result> <exit code>   (that package's setup fails from now on)
 // `late` waits service time before answering; `bytes` answers n bytes of zeros instead of 8.
 #pragma once
 
 #include <atomic>
 #include <functional>
+#include <map>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -56,6 +58,7 @@ private:
     Print m_print;
     std::mutex m_mtx;
     CAnswerMode m_mode;  // guarded by m_mtx
+    std::map<std::string, std::pair<std::uint32_t, std::uint32_t>> m_failing;  // id -> (result, exit code), m_mtx
     plat::CEvent m_stop;
     std::unique_ptr<CIPCMessageClient> m_client;
 };
