@@ -13,7 +13,9 @@
 //                    false (what the suite uses): two library threads take turns: the one that
 //                    receives an item runs its callback while the other goes on receiving, so a
 //                    callback may block, post, or even SendIPCMessage.
-// Several clients may announce the same endpoint id; each of them receives what is addressed to it.
+// Several clients may announce the same endpoint id; each of them receives what is addressed to it,
+// except the answer to a SendIPCMessage, which reaches only the client that waits for it, even when
+// the request named another endpoint as its sender (HubRouter.h).
 //
 // Threads: every call may come from any thread. Callbacks run one at a time, in arrival order, on
 // the library's threads (above); the item and its payload are valid only during the call, and an
