@@ -26,7 +26,7 @@ std::string TypeText(_DRIVER_UPDATE_TYPE type) { return std::to_string(static_ca
 bool CKVAServerQuery::IdleInstall(std::string strInstallFile, std::string id, std::string strDriverName,
                                   std::string strNextVersionID, std::string strNextVersion, _DRIVER_UPDATE_TYPE type) {
     KVA_LOG_WARN("Enter driver IdleInstall driverName" << strDriverName << " " << strNextVersion);
-    if (!PassesInstallGates(id, strDriverName, type)) return false;
+    if (!PassesInstallGates(strDriverName, type)) return false;
     if (type == DRIVER_UPDATE_IDLE) {
         SetInstallState(type, id, PACKAGE_INSTALLING);
         PostTipsNotice(id, false);
@@ -72,10 +72,8 @@ bool CKVAServerQuery::IdleInstall(std::string strInstallFile, std::string id, st
 }
 
 // A refusal reports once and leaves the entry as it was (the forced switch aside).
-bool CKVAServerQuery::PassesInstallGates(const std::string& id, const std::string& strDriverName,
-                                         _DRIVER_UPDATE_TYPE type) {
+bool CKVAServerQuery::PassesInstallGates(const std::string& strDriverName, _DRIVER_UPDATE_TYPE type) {
     using namespace UpdaterManager;
-    (void)id;
     if (!IsMachineBatteryOk(false)) {
         KVA_LOG_ERROR("battery not ok");
         ReportDriverUpdateError(UPDATER_ERROR_SPACE_OR_BATTERY, type, UPDATER_TRACK_INSTALL, strDriverName);

@@ -217,7 +217,7 @@ private:
     // self_update/: a self-upgrade window of the suite is open.
     bool IsSelfUpgrade();
     // install/ helpers.
-    bool PassesInstallGates(const std::string& id, const std::string& strDriverName, _DRIVER_UPDATE_TYPE type);
+    bool PassesInstallGates(const std::string& strDriverName, _DRIVER_UPDATE_TYPE type);
     void LateDownloadReports(const std::string& id, const std::string& strDriverName, const std::string& strNextVersionID,
                              const std::string& strNextVersion, _DRIVER_UPDATE_TYPE type);
     void SetInstallState(_DRIVER_UPDATE_TYPE type, const std::string& id, enmPACKAGE_STATE state);
