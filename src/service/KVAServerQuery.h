@@ -166,6 +166,8 @@ private:
     void ReportSettingsAtStart();
     void ReportFinishedAppUpgrade();
     void CleanEarlierDownloads();
+    // ipc/: the user ignored a package of the driver notice: out of the notice, into the extras.
+    void IgnorePopupDriver(const std::string& id, const std::string& version);
     // Posts a reply to `request` under the common rule: back to its sender, from 0x50000, under its
     // message id, second id -1, its sync id copied.
     bool PostReply(const tagIPC_MESSAGE_ITEM& request, const char* payload, int length);

@@ -177,6 +177,10 @@ std::optional<std::int64_t> CUIAutomation::SendWindowMessage(plat::HWND hwnd, st
     return out->value;
 }
 
+bool CUIAutomation::PostWindowMessage(plat::HWND hwnd, std::uint32_t msg, std::int64_t wParam, std::int64_t lParam) {
+    return plat::PostAutomationRequest(hwnd, "message", std::to_string(msg), wParam, lParam) != 0;
+}
+
 void CUIAutomation::RegisterWindow(WindowImplBase* wnd) {
     if (wnd && wnd->GetHWND()) CAgent::Get().Add(wnd);
 }

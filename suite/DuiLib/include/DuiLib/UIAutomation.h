@@ -42,6 +42,10 @@ public:
     static std::optional<std::int64_t> SendWindowMessage(plat::HWND hwnd, std::uint32_t msg, std::int64_t wParam = 0,
                                                          std::int64_t lParam = 0, Ms timeout = kDefaultTimeout);
 
+    // Leaves the message for the owner without waiting (PostMessage); false when the window does
+    // not exist.
+    static bool PostWindowMessage(plat::HWND hwnd, std::uint32_t msg, std::int64_t wParam = 0, std::int64_t lParam = 0);
+
     // The window library's own side: the windows of this process by handle.
     static void RegisterWindow(WindowImplBase* wnd);
     static void UnregisterWindow(plat::HWND hwnd);
