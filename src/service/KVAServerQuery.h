@@ -142,6 +142,8 @@ public:
     // ---- self_update/ : application check and notices -------------------------------------------
     bool CheckCorvellaVersion();
     void OnRecvUpdateXMLMsg(tagIPC_MESSAGE_ITEM& item);
+    // The application's setup with the install window (install/).
+    void StartSetupWithWindow();
 
     // ---- test and tool access --------------------------------------------------------------------
     // The stop signal every wait of the service's threads watches.
@@ -152,6 +154,11 @@ public:
     PackageTable IdleTable();
     std::vector<_TOBEUPDATE_DRIVER_INFO> PopupDrivers();
     std::vector<_TOBEUPDATE_DRIVER_INFO> SkipDrivers();
+    std::vector<_IGNORED_DRIVER_INFO> ExtraDrivers();
+    // The driver notice's packages, as a check would have left them.
+    void SetPopupDrivers(std::vector<_TOBEUPDATE_DRIVER_INFO> drivers);
+    _TOBEUPDATE_DRIVER_INFO AppUpdateInfo();
+    bool IsFreeScene() const { return m_IsFreeScene; }
     // Puts an entry into a table (DRIVER_UPDATE_FORCE: the forced one, else the idle one), as a
     // previous run of the flows would have left it.
     void SetTableEntry(_DRIVER_UPDATE_TYPE table, const std::string& id, const enmUPGRADE_DRIVER_INFO& entry);
@@ -184,6 +191,9 @@ private:
     // The application download's target file, under m_mtxTables.
     std::string AppPackagePath();
     void SetAppPackagePath(const std::string& path);
+    // self_update/: the package check of the application's paths: update.zip already there, or
+    // room for three times the package; false (logged and reported for `type` and `track`) when not.
+    bool AppPackageCheck(const _TOBEUPDATE_DRIVER_INFO& app, _DRIVER_UPDATE_TYPE type, int track);
     // self_update/: a self-upgrade window of the suite is open.
     bool IsSelfUpgrade();
     // install/: hands the application installer to the setup flow.
