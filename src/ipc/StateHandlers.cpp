@@ -70,6 +70,10 @@ void CKVAServerQuery::OnRecvSysState(tagIPC_MESSAGE_ITEM& item) {
         return;
     }
     ReportEvent(evt::kFreeScene);
+    RunStateWork([this] { RestartIdleDownloads(); });
+}
+
+void CKVAServerQuery::RestartIdleDownloads() {
     if (IsAgreeSilentUpdate()) {
         ContinueDownLoad();
     } else {

@@ -18,6 +18,7 @@
 #pragma once
 
 #include <atomic>
+#include <functional>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -173,6 +174,11 @@ private:
     void ReportSettingsAtStart();
     void ReportFinishedAppUpgrade();
     void CleanEarlierDownloads();
+    // ipc/: the downloads a free scene starts again run on a thread of their own: their gates ask
+    // synergy, whose answer is itself a callback of the endpoint that the system-state message holds.
+    void RunStateWork(std::function<void()> work);
+    void StopStateWork();
+    void RestartIdleDownloads();
     // ipc/: the user ignored a package of the driver notice: out of the notice, into the extras.
     void IgnorePopupDriver(const std::string& id, const std::string& version);
     // Posts a reply to `request` under the common rule: back to its sender, from 0x50000, under its
@@ -240,6 +246,9 @@ private:
     plat::CEvent m_evStop;
     std::thread m_threadInstall;
     std::thread m_threadReport;
+    std::mutex m_mtxStateWork;
+    std::vector<std::pair<std::thread, std::shared_ptr<std::atomic<bool>>>> m_stateWork;  // guarded by m_mtxStateWork
+    bool m_bStateWorkStopped = false;                                                    // guarded by m_mtxStateWork
 };
 
 extern "C" KVA_EXPORT bool StartKVAServerQuery();
