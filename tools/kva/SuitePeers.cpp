@@ -9,6 +9,7 @@
 #include "IPCMessage/IPCMessageClient.h"
 #include "IpcText.h"
 #include "MsgCentrePeer.h"
+#include "NoticePeers.h"
 
 namespace kva {
 
@@ -99,8 +100,10 @@ bool CSuitePeers::Start() {
         m_print("appmgr    received " + DescribeItem(item));
     });
     m_msgCentre = std::make_unique<CMsgCentrePeer>(m_print);
+    m_notices = std::make_unique<CNoticePeers>(m_print);
     const auto wait = std::chrono::milliseconds(5000);
-    return m_synergy->WaitForHub(wait) && m_appManager->WaitForHub(wait) && m_msgCentre->Start();
+    return m_synergy->WaitForHub(wait) && m_appManager->WaitForHub(wait) && m_msgCentre->Start() &&
+           m_notices->Start();
 }
 
 bool CSuitePeers::Publish(int scene, int byte28, std::string* error) {
@@ -175,9 +178,10 @@ bool CSuitePeers::Run(const std::string& rawLine, std::string* error) {
             if (rest.empty()) return (*error = "appmgr cancel <driver id>", false);
             return SendToUpdater(0xF000B, CancelRequest(rest), error);
         }
-        return (*error = "appmgr download|download2|cancel|status ...", false);
+        return m_notices->RunAppMgr(what, rest, error);
     }
     if (verb == "mc") return m_msgCentre->Run(in, error);
+    if (verb == "settings") return m_notices->RunSettings(in, error);
     if (verb == "wait") {
         long ms = 0;
         if (!(in >> ms) || ms < 0) return (*error = "wait <ms>", false);

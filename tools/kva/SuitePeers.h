@@ -12,6 +12,7 @@
 //   scene free|busy|<n> [byte28 <v>]
 //   appmgr download <json> | appmgr download2 <json> | appmgr cancel <id> | appmgr status <json>
 //   mc ...                    the message centre 0x40000 (MsgCentrePeer.h)
+//   settings ..., appmgr answer|drvstatus|close ...   the notices' peers (NoticePeers.h)
 //   wait <ms>                 (real time; the script's own pause)
 //   # a comment, or an empty line
 // Every line the peers receive or run is printed through the `print` callback.
@@ -28,6 +29,7 @@ class CIPCMessageClient;
 namespace kva {
 
 class CMsgCentrePeer;
+class CNoticePeers;
 
 class CSuitePeers {
 public:
@@ -55,6 +57,7 @@ private:
     std::unique_ptr<CIPCMessageClient> m_appManager;
     std::unique_ptr<CIPCMessageClient> m_publisher;
     std::unique_ptr<CMsgCentrePeer> m_msgCentre;
+    std::unique_ptr<CNoticePeers> m_notices;
 };
 
 }  // namespace kva
