@@ -16,6 +16,7 @@
 #include <pugixml.hpp>
 
 #include "DataReport/BIDataReport.h"
+#include "DemoNotices.h"
 #include "DemoPackages.h"
 #include "Util/CommonCfgMgr.h"
 #include "Util/DE.h"
@@ -31,6 +32,7 @@ namespace {
 struct CDemoOptions {
     int rounds = 3;
     int periodMinutes = 5;
+    std::string appUpdate = "silent";
 };
 
 std::filesystem::path KvaPath() { return std::filesystem::path(plat::ToUtf8(plat::HostExecutablePath())); }
@@ -163,7 +165,7 @@ void RunDemo(kva::CGlobals& globals, const CDemoOptions& o) {
     const std::string service = (std::filesystem::path(globals.stateFolder) / "service").string();
     std::cout << "== the update service: a signed sample catalogue in " << service << "\n";
     if (!RunKva(globals, {"catalogue", "make", service, "--configure", url, "--inventory"}) ||
-        !SetDemoSchedule(o.periodMinutes) || !SetDemoSettings()) {
+        !SetDemoSchedule(o.periodMinutes) || !SetDemoSettings() || !kva::SetDemoAppUpdatePath(o.appUpdate)) {
         std::cerr << "kva demo: cannot make the sample service\n";
         throw CLI::RuntimeError(1);
     }
@@ -179,7 +181,9 @@ void RunDemo(kva::CGlobals& globals, const CDemoOptions& o) {
         std::cout << "== started " << what << " (pid " << child.Pid() << ")" << std::endl;
     };
     start(serve, {"serve", service, "--port", std::to_string(port)}, "kva serve");
-    start(suite, {"suite"}, "kva suite");
+    std::vector<std::string> suiteArgs{"suite"};
+    for (auto& step : kva::DemoNoticeSteps()) suiteArgs.push_back(step);
+    start(suite, suiteArgs, "kva suite (its message centre answers the first notice)");
     start(host, {"-v", "host"}, "kva host (its log lines follow)");
 
     kva::CDemoPackages packages;
@@ -205,5 +209,6 @@ KVA_VERB(demo) {
     auto o = std::make_shared<CDemoOptions>();
     demo->add_option("--rounds", o->rounds, "Stop after this many check rounds")->check(CLI::Range(1, 20));
     demo->add_option("--period", o->periodMinutes, "Minutes between rounds (service time)")->check(CLI::Range(1, 600));
+    demo->add_option("--app-update", o->appUpdate, "How the new application version comes: silent, window or forced");
     demo->callback([&globals, o] { RunDemo(globals, *o); });
 }
