@@ -1,9 +1,15 @@
 // The application check against a catalogue that offers a newer application: which path it takes
 // and what it reports on each.
 #include <fstream>
+#include <sstream>
 
 #include "DriverFixture.h"
+#include "KVADownload/Catalogue.h"
 #include "KVADownload/DriverDownloadManager.h"
+#include "KVADownload/UpdateService.h"
+#include "Util/CommonCfgMgr.h"
+#include "Util/FileInfo.h"
+#include "common/Driver/DriverUpdateCommon.h"
 #include "KVADownload/Folders.h"
 #include "Util/DE.h"
 #include "Util/KVASoftShelf.h"
@@ -148,6 +154,39 @@ TEST_F(SelfUpdateCheckTest, ClosedForceSwitchStopsTheForcedUpdateButNotOnAnItEdi
     EXPECT_TRUE(q->CheckCorvellaVersion());
     EXPECT_TRUE(Downloaded());
     EXPECT_TRUE(q->AppUpdateInfo().policy.forceFlag);
+}
+
+TEST_F(SelfUpdateCheckTest, ShopModelDownloadsWithTheForceSwitchClosedAndWithoutThePopUpPlugIn) {
+    Offer(false);
+    SetSwitch(L"forceupdate", 0);
+    const auto shelf = CKVASoftShelf::FilePath();
+    std::filesystem::create_directories(shelf.parent_path());
+    std::ofstream(shelf) << "<softshelf/>";  // an edition without "MsgPop"
+    // The maker signs the retail marker and the catalogue with one key, which the configuration names.
+    std::string pem, pub;
+    ASSERT_TRUE(GenerateMakerKey(&pem, &pub));
+    CCatalogueMaker maker(ServiceFolder(), pem);
+    maker.AddPackage("application", "0", "Pilotdeck", "5.1.0.12", 5);
+    ASSERT_TRUE(maker.Write(ModelKey(), 1000, plat::CClock::Get().WallMs() / 1000 + 86400));
+    const auto marker = plat::ToHostPath(std::wstring(kShopModelMarkerFile));
+    std::filesystem::create_directories(marker.parent_path());
+    std::ofstream(marker) << "MZ retail";
+    ASSERT_TRUE(FileInfo::SignFile(kShopModelMarkerFile, pem));
+    const auto cfg = CCommonCfgMgr::FilePath();
+    std::stringstream text;
+    text << std::ifstream(cfg).rdbuf();
+    std::string xml = text.str();
+    const auto at = xml.find("publicKey=\"") + 11;
+    xml.replace(at, xml.find('"', at) - at, pub);
+    std::ofstream(cfg) << xml;
+    std::filesystem::last_write_time(cfg, std::filesystem::file_time_type::clock::now() + std::chrono::hours(1));
+    ASSERT_TRUE(IsShopModel());
+
+    auto q = StartService();
+    EXPECT_TRUE(q->CheckCorvellaVersion());
+    EXPECT_TRUE(Downloaded());
+    EXPECT_TRUE(q->AppUpdateInfo().policy.forceFlag);
+    EXPECT_EQ(Events(6011).back().values, (Values{"6011", "1", "0"}));
 }
 
 TEST_F(SelfUpdateCheckTest, AnUpdateZipAlreadyThereSkipsTheDiskCheck) {
