@@ -23,6 +23,8 @@ protected:
         m_hub.reset();
         ipcmsg::SetHubEndpoint("");
         KVASelfUpdateXML::GetInstance()->Reload();
+        // A service of an earlier test shut the process's download manager down with it.
+        CDriverDownloadManager::GetInstance()->Restart();
     }
     void TearDown() override {
         KVASelfUpdateXML::GetInstance()->Reload();
