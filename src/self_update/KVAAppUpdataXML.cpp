@@ -30,9 +30,14 @@ KVAAppUpdataXML* KVAAppUpdataXML::GetInstance() {
     return &instance;
 }
 
-KVAAppUpdataXML::KVAAppUpdataXML() { m_remindMode = notice_settings::Read(L"driverRemind"); }
+KVAAppUpdataXML::KVAAppUpdataXML() {
+    // The tips library outlives this object, whose answers it delivers.
+    vtr::tips_sdk::KVATipsManager::GetInstance();
+    m_remindMode = notice_settings::Read(L"driverRemind");
+}
 
 KVAAppUpdataXML::~KVAAppUpdataXML() {
+    DropTips();
     m_stop.Set();
     if (m_opener.joinable()) m_opener.join();
 }
@@ -93,6 +98,10 @@ bool KVAAppUpdataXML::GetDriverItem() {
 
 void KVAAppUpdataXML::CloseTips() {
     KVA_LOG_ERROR("CloseTips");
+    DropTips();
+}
+
+void KVAAppUpdataXML::DropTips() {
     std::shared_ptr<vtr::tips_sdk::TipsNormal> tips;
     {
         std::lock_guard lock(m_mtx);
@@ -201,7 +210,7 @@ plat::DWORD KVAAppUpdataXML::RemindMode() {
 }
 
 void KVAAppUpdataXML::Reload() {
-    CloseTips();
+    DropTips();
     std::lock_guard lock(m_mtx);
     m_checkUpdate = 1;
     m_remind = true;

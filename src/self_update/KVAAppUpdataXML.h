@@ -44,6 +44,7 @@ public:
 
 private:
     KVAAppUpdataXML();
+    void DropTips();  // CloseTips without its log line
     void OpenDriverPage();
     bool PostPageName(const std::string& page);
     void WaitAndPostPage();

@@ -31,6 +31,7 @@ CKVAFullUpdaterDlg::CKVAFullUpdaterDlg(std::shared_ptr<vtr::tips_sdk::TipsNormal
 CKVAFullUpdaterDlg::~CKVAFullUpdaterDlg() {
     // A running download would call back into this object.
     if (m_downloading) CDriverDownloadManager::GetInstance()->CancelDownload(kApplicationId, 0);
+    CloseProgressTip();
 }
 
 bool CKVAFullUpdaterDlg::StartDownload() {

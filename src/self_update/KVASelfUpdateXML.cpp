@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "IPCMessage/IPCMessageClient.h"
+#include "KVADownload/DriverDownloadManager.h"
 #include "KVATipsSDK/KVATipsManager.h"
 #include "common/Driver/DriverUpdateCommon.h"
 #include "ipc/IpcIds.h"
@@ -21,9 +22,24 @@ KVASelfUpdateXML* KVASelfUpdateXML::GetInstance() {
     return &instance;
 }
 
-KVASelfUpdateXML::KVASelfUpdateXML() { m_remindMode = notice_settings::Read(L"selfRemind"); }
+KVASelfUpdateXML::KVASelfUpdateXML() {
+    // The tips library outlives this object, whose answers it delivers.
+    vtr::tips_sdk::KVATipsManager::GetInstance();
+    CDriverDownloadManager::GetInstance();  // and so does the full updater's download library
+    m_remindMode = notice_settings::Read(L"selfRemind");
+}
 
-KVASelfUpdateXML::~KVASelfUpdateXML() = default;
+KVASelfUpdateXML::~KVASelfUpdateXML() {
+    std::unique_ptr<CKVAFullUpdaterDlg> updater;
+    std::shared_ptr<vtr::tips_sdk::TipsNormal> tips;
+    {
+        std::lock_guard lock(m_mtx);
+        updater = std::move(m_fullUpdater);
+        tips = std::move(m_tips);
+    }
+    updater.reset();
+    if (tips) vtr::tips_sdk::KVATipsManager::GetInstance()->CloseTips(tips);
+}
 
 CIPCMessageClient& KVASelfUpdateXML::Client() {
     std::lock_guard lock(m_mtx);

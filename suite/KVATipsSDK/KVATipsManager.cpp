@@ -18,6 +18,7 @@ namespace vtr::tips_sdk {
 
 struct KVATipsManager::Impl {
     struct Answer {
+        int tipId;
         ReplyCallback callback;
         int event;
         std::wstring text;
@@ -28,6 +29,7 @@ struct KVATipsManager::Impl {
     std::map<int, std::weak_ptr<TipsBase>> shown;
     std::deque<Answer> answers;
     int nextId = 1;
+    int running = 0;  // the tip whose callback runs now, 0 for none
     bool stop = false;
     std::shared_ptr<CIPCMessageClient> client;
     std::thread worker;
@@ -37,8 +39,10 @@ struct KVATipsManager::Impl {
         for (;;) {
             cv.wait(lock, [&] { return stop || !answers.empty(); });
             if (stop) return;
+            if (answers.empty()) continue;
             Answer a = std::move(answers.front());
             answers.pop_front();
+            running = a.tipId;
             lock.unlock();
             try {
                 a.callback(a.event, a.text);
@@ -48,6 +52,8 @@ struct KVATipsManager::Impl {
                 KVA_LOG_ERROR("tip reply callback failed");
             }
             lock.lock();
+            running = 0;
+            cv.notify_all();
         }
     }
 
@@ -61,7 +67,7 @@ struct KVATipsManager::Impl {
         }
         auto callback = tip->GetReplyCallback();
         if (!callback) return;
-        answers.push_back(Answer{std::move(callback), event, std::move(text)});
+        answers.push_back(Answer{id, std::move(callback), event, std::move(text)});
         cv.notify_all();
     }
 
@@ -154,8 +160,15 @@ bool KVATipsManager::Update(const std::shared_ptr<TipsBase>& tip) {
 bool KVATipsManager::CloseTips(const std::shared_ptr<TipsBase>& tip) {
     if (!IsShown(tip)) return false;
     {
-        std::lock_guard lock(m_impl->mtx);
-        m_impl->shown.erase(tip->GetId());
+        // Its answers are dropped, and one that runs now has ended when this returns (unless the
+        // callback closes its own tip), so the owner of the callback may go.
+        std::unique_lock lock(m_impl->mtx);
+        const int id = tip->GetId();
+        m_impl->shown.erase(id);
+        std::erase_if(m_impl->answers, [id](const Impl::Answer& a) { return a.tipId == id; });
+        if (std::this_thread::get_id() != m_impl->worker.get_id()) {
+            m_impl->cv.wait(lock, [&] { return m_impl->running != id; });
+        }
     }
     return m_impl->Post(wire::kCloseTip, nlohmann::json{{"id", tip->GetId()}}.dump());
 }

@@ -25,7 +25,8 @@ public:
     bool Show(const std::shared_ptr<TipsBase>& tip);
     // Sends the tip's current content again; false for a tip that is not shown.
     bool Update(const std::shared_ptr<TipsBase>& tip);
-    // False for a tip that is not shown.
+    // False for a tip that is not shown. Its pending answers are dropped; a reply callback of it that
+    // runs on another thread has ended when this returns.
     bool CloseTips(const std::shared_ptr<TipsBase>& tip);
     bool IsShown(const std::shared_ptr<TipsBase>& tip) const;
     void Disconnect();
