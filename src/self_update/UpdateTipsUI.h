@@ -1,17 +1,42 @@
-// The corner notice of silent driver installs ("installing…", then "installed"). Lives for the
-// life of the service, hidden until asked. UI thread only.
+// The corner notice of silent driver installs: "installing <driver>" with running dots, then
+// "<driver> installed" for 4 s. Lives for the life of the service, hidden until asked; an install
+// that has not finished within 20 minutes only hides it. UI thread only.
 #pragma once
 
+#include <cstdint>
 #include <string>
 
-#include "DuiLib/WindowImplBase.h"
+#include "self_update/CornerNoticeWnd.h"
 
-class UpdateTipsUI : public DuiLib::WindowImplBase {
+class UpdateTipsUI : public CCornerNoticeWnd {
 public:
-    std::wstring GetWindowClassName() const override { return L"UpdateTipsUI"; }
-    std::wstring GetSkinFile() override { return L"..\\..\\res\\layout\\ForceMsgTips.xml"; }
+    static constexpr DuiLib::UINT kTimerDots = 1110;
+    static constexpr DuiLib::UINT kTimerFinished = 1111;
 
-    // The notice of one idle install of the driver with this type code: under way, then done.
-    void ShowInstalling(const std::string& code);
-    void ShowInstalled(const std::string& code);
+    ~UpdateTipsUI() override;
+    std::wstring GetWindowClassName() const override { return L"UpdateTipsUI"; }
+    DuiLib::LRESULT HandleMessage(DuiLib::UINT uMsg, DuiLib::WPARAM wParam, DuiLib::LPARAM lParam,
+                                  bool& bHandled) override;
+    void InitWindow() override;
+    std::wstring GetSkinFile() override { return L"..\\..\\res\\layout\\ForceMsgTips.xml"; }
+    void Notify(DuiLib::TNotifyUI& msg) override;
+
+    // `driverCode` is the package's type code.
+    void ShowInstalling(const std::string& driverCode);
+    void ShowInstalled(const std::string& driverCode);
+
+private:
+    void Resize();
+
+    std::uint32_t m_installStart = 0;
+    std::uint32_t m_finishTick = 0;
+    std::wstring m_dots;
+    std::wstring m_message;
+    std::wstring m_measure;
+    DuiLib::CControlUI* m_pDriverTxt = nullptr;
+    DuiLib::CControlUI* m_pDriverWnd = nullptr;
+    DuiLib::CControlUI* m_pDotTxt = nullptr;
+    int m_left = 0;
+    int m_top = 0;
+    int m_height = 0;
 };

@@ -94,6 +94,7 @@ CKVAServerQuery::~CKVAServerQuery() {
     m_evStop.Set();
     // No IPC handler may run while the members go; downloads must not call back into them either.
     m_ipcClient.Close();
+    StopStateWork();
     CDriverDownloadManager::GetInstance()->Shutdown();
     for (std::thread* t : {&m_threadQuery, &m_threadInstall, &m_threadReport}) {
         if (t->joinable()) t->join();

@@ -18,6 +18,7 @@
 #pragma once
 
 #include <atomic>
+#include <functional>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -182,6 +183,11 @@ public:
     PackageTable IdleTable();
     std::vector<_TOBEUPDATE_DRIVER_INFO> PopupDrivers();
     std::vector<_TOBEUPDATE_DRIVER_INFO> SkipDrivers();
+    std::vector<_IGNORED_DRIVER_INFO> ExtraDrivers();
+    // The driver notice's packages, as a check would have left them.
+    void SetPopupDrivers(std::vector<_TOBEUPDATE_DRIVER_INFO> drivers);
+    _TOBEUPDATE_DRIVER_INFO AppUpdateInfo();
+    bool IsFreeScene() const { return m_IsFreeScene; }
     // Puts an entry into a table (DRIVER_UPDATE_FORCE: the forced one, else the idle one), as a
     // previous run of the flows would have left it.
     void SetTableEntry(_DRIVER_UPDATE_TYPE table, const std::string& id, const enmUPGRADE_DRIVER_INFO& entry);
@@ -198,6 +204,13 @@ private:
     void ReportSettingsAtStart();
     void ReportFinishedAppUpgrade();
     void CleanEarlierDownloads();
+    // ipc/: the downloads a free scene starts again run on a thread of their own: their gates ask
+    // synergy, whose answer is itself a callback of the endpoint that the system-state message holds.
+    void RunStateWork(std::function<void()> work);
+    void StopStateWork();
+    void RestartIdleDownloads();
+    // ipc/: the user ignored a package of the driver notice: out of the notice, into the extras.
+    void IgnorePopupDriver(const std::string& id, const std::string& version);
     // Posts a reply to `request` under the common rule: back to its sender, from 0x50000, under its
     // message id, second id -1, its sync id copied.
     bool PostReply(const tagIPC_MESSAGE_ITEM& request, const char* payload, int length);
@@ -214,6 +227,9 @@ private:
     // The application download's target file, under m_mtxTables.
     std::string AppPackagePath();
     void SetAppPackagePath(const std::string& path);
+    // self_update/: the package check of the application's paths: update.zip already there, or
+    // room for three times the package; false (logged and reported for `type` and `track`) when not.
+    bool AppPackageCheck(const _TOBEUPDATE_DRIVER_INFO& app, _DRIVER_UPDATE_TYPE type, int track);
     // self_update/: a self-upgrade window of the suite is open.
     bool IsSelfUpgrade();
     // install/ helpers.
@@ -279,6 +295,9 @@ private:
     std::atomic<int> m_nInstallPasses{0};
     std::mutex m_mtxReport;  // guards m_report against the install, IPC and download threads
     std::thread m_threadReport;
+    std::mutex m_mtxStateWork;
+    std::vector<std::pair<std::thread, std::shared_ptr<std::atomic<bool>>>> m_stateWork;  // guarded by m_mtxStateWork
+    bool m_bStateWorkStopped = false;                                                    // guarded by m_mtxStateWork
     // Manual install requests of the UI wait here for the installer, one after the other, so the
     // endpoint keeps answering meanwhile. Last member: joined first, while every other one lives.
     CSerialWorker m_uiInstallWorker{64};

@@ -17,6 +17,7 @@
 
 #include "DataReport/BIDataReport.h"
 #include "DemoInstall.h"
+#include "DemoNotices.h"
 #include "DemoPackages.h"
 #include "Util/CommonCfgMgr.h"
 #include "Util/DE.h"
@@ -32,6 +33,7 @@ namespace {
 struct CDemoOptions {
     int rounds = 3;
     int periodMinutes = 5;
+    std::string appUpdate = "silent";
 };
 
 std::filesystem::path KvaPath() { return std::filesystem::path(plat::ToUtf8(plat::HostExecutablePath())); }
@@ -165,7 +167,7 @@ void RunDemo(kva::CGlobals& globals, const CDemoOptions& o) {
     const std::string service = (std::filesystem::path(globals.stateFolder) / "service").string();
     std::cout << "== the update service: a signed sample catalogue in " << service << "\n";
     if (!RunKva(globals, {"catalogue", "make", service, "--configure", url, "--inventory"}) ||
-        !SetDemoSchedule(o.periodMinutes) || !SetDemoSettings()) {
+        !SetDemoSchedule(o.periodMinutes) || !SetDemoSettings() || !kva::SetDemoAppUpdatePath(o.appUpdate)) {
         std::cerr << "kva demo: cannot make the sample service\n";
         throw CLI::RuntimeError(1);
     }
@@ -184,7 +186,8 @@ void RunDemo(kva::CGlobals& globals, const CDemoOptions& o) {
     start(serve, {"serve", service, "--port", std::to_string(port)}, "kva serve");
     std::vector<std::string> suiteArgs = {"suite"};
     for (const auto& step : kva::DemoInstallSuiteSteps()) suiteArgs.insert(suiteArgs.end(), {"--do", step});
-    start(suite, suiteArgs, "kva suite");
+    for (auto& step : kva::DemoNoticeSteps()) suiteArgs.push_back(step);
+    start(suite, suiteArgs, "kva suite (its installer installs, its message centre answers the first notice)");
     start(host, {"-v", "host"}, "kva host (its log lines follow)");
 
     kva::CDemoPackages packages;
@@ -211,5 +214,6 @@ KVA_VERB(demo) {
     auto o = std::make_shared<CDemoOptions>();
     demo->add_option("--rounds", o->rounds, "Stop after this many check rounds")->check(CLI::Range(1, 20));
     demo->add_option("--period", o->periodMinutes, "Minutes between rounds (service time)")->check(CLI::Range(1, 600));
+    demo->add_option("--app-update", o->appUpdate, "How the new application version comes: silent, window or forced");
     demo->callback([&globals, o] { RunDemo(globals, *o); });
 }

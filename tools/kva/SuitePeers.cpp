@@ -10,6 +10,8 @@
 #include "InstallerPeer.h"
 #include "IpcText.h"
 #include "MainUIPeer.h"
+#include "MsgCentrePeer.h"
+#include "NoticePeers.h"
 
 namespace kva {
 
@@ -108,10 +110,13 @@ bool CSuitePeers::Start() {
     m_appManager->BindDefaultCallback([this](tagIPC_MESSAGE_ITEM& item) {
         m_print("appmgr    received " + DescribeItem(item));
     });
+    m_msgCentre = std::make_unique<CMsgCentrePeer>(m_print);
+    m_notices = std::make_unique<CNoticePeers>(m_print);
     const auto wait = std::chrono::milliseconds(5000);
     m_installer = std::make_unique<CInstallerPeer>(m_print);
     m_mainUI = std::make_unique<CMainUIPeer>(m_print);
-    return m_synergy->WaitForHub(wait) && m_appManager->WaitForHub(wait) && m_installer->Start() && m_mainUI->Start();
+    return m_synergy->WaitForHub(wait) && m_appManager->WaitForHub(wait) && m_installer->Start() && m_mainUI->Start() &&
+           m_msgCentre->Start() && m_notices->Start();
 }
 
 bool CSuitePeers::Publish(int scene, int byte28, std::string* error) {
@@ -187,10 +192,12 @@ bool CSuitePeers::Run(const std::string& rawLine, std::string* error) {
             if (rest.empty()) return (*error = "appmgr cancel <driver id>", false);
             return SendToUpdater(0xF000B, CancelRequest(rest), error);
         }
-        return (*error = "appmgr download|download2|cancel|status ...", false);
+        return m_notices->RunAppMgr(what, rest, error);
     }
     if (verb == "installer") return m_installer->Run(Rest(in), error);
     if (verb == "mainui") return m_mainUI->Run(Rest(in), error);
+    if (verb == "mc") return m_msgCentre->Run(in, error);
+    if (verb == "settings") return m_notices->RunSettings(in, error);
     if (verb == "wait") {
         long ms = 0;
         if (!(in >> ms) || ms < 0) return (*error = "wait <ms>", false);

@@ -16,6 +16,8 @@
 //   appmgr download <json> | appmgr download2 <json> | appmgr cancel <id> | appmgr status <json>
 //   appmgr install <json>     (a manual install request, 0xF000F)
 //   installer ...             (InstallerPeer.h)    mainui diagnose check|download
+//   mc ...                    the message centre 0x40000 (MsgCentrePeer.h)
+//   settings ..., appmgr answer|drvstatus|close ...   the notices' peers (NoticePeers.h)
 //   wait <ms>                 (real time; the script's own pause)
 //   # a comment, or an empty line
 // Every line the peers receive or run is printed through the `print` callback.
@@ -33,6 +35,8 @@ namespace kva {
 
 class CInstallerPeer;
 class CMainUIPeer;
+class CMsgCentrePeer;
+class CNoticePeers;
 
 class CSuitePeers {
 public:
@@ -61,6 +65,8 @@ private:
     std::unique_ptr<CIPCMessageClient> m_publisher;
     std::unique_ptr<CInstallerPeer> m_installer;
     std::unique_ptr<CMainUIPeer> m_mainUI;
+    std::unique_ptr<CMsgCentrePeer> m_msgCentre;
+    std::unique_ptr<CNoticePeers> m_notices;
 };
 
 }  // namespace kva

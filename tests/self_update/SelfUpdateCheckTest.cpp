@@ -1,0 +1,211 @@
+// The application check against a catalogue that offers a newer application: which path it takes
+// and what it reports on each.
+#include <fstream>
+#include <sstream>
+
+#include "DriverFixture.h"
+#include "KVADownload/Catalogue.h"
+#include "KVADownload/DriverDownloadManager.h"
+#include "KVADownload/UpdateService.h"
+#include "Util/CommonCfgMgr.h"
+#include "Util/FileInfo.h"
+#include "common/Driver/DriverUpdateCommon.h"
+#include "KVADownload/Folders.h"
+#include "Util/DE.h"
+#include "Util/KVASoftShelf.h"
+#include "ipc/IpcIds.h"
+#include "kva/platform/Desktop.h"
+#include "kva/platform/Machine.h"
+#include "kva/platform/Paths.h"
+
+namespace {
+
+using kvatest::Eventually;
+using Values = std::vector<std::string>;
+
+class SelfUpdateCheckTest : public kvatest::CDriverTest {
+protected:
+    void Offer(bool forced) {
+        WriteCatalogue([forced](CCatalogueMaker& m) {
+            auto& app = m.AddPackage("application", "0", "Pilotdeck", "5.1.0.12", 5);
+            app["policy"]["forceFlag"] = forced;
+        });
+    }
+    void SetSwitch(const wchar_t* name, plat::DWORD v) {
+        DE::Registry::SetValue(plat::kHKeyUsers, SettingKey(), name, v);
+    }
+    static void BusyWindow() {
+        plat::CreateTopWindow({0, L"Pilotdeck", L"", true, plat::Rect{0, 0, 100, 100}, 0});
+    }
+    static void ItEdition() {
+        const auto file = CKVASoftShelf::FilePath();
+        std::filesystem::create_directories(file.parent_path());
+        std::ofstream(file) << R"(<softshelf it="true"><plugin name="MsgPop"/></softshelf>)";
+        static int bump = 0;
+        std::filesystem::last_write_time(file, std::filesystem::file_time_type::clock::now() + std::chrono::seconds(++bump));
+    }
+    // The application error reports so far, without the leading "3011".
+    static std::vector<Values> Reports() {
+        std::vector<Values> out;
+        for (const auto& e : Events(3011)) out.emplace_back(e.values.begin() + 1, e.values.end());
+        return out;
+    }
+    static bool Downloaded() {
+        WaitDownloads();
+        return DE::FileExists(GetDownloadPath("0", "5.1.0.12", 0, 1) + "\\update.zip");
+    }
+};
+
+TEST_F(SelfUpdateCheckTest, EachGateReportsItsErrorTypeAndTrack) {
+    struct Row {
+        const char* what;
+        bool forced;
+        std::function<void()> set;
+        bool result;
+        std::vector<Values> reports;
+    };
+    const Row rows[] = {
+        {"forced, window", true, []() { BusyWindow(); }, false, {{"2", "1", "3"}}},
+        {"forced, disk", true, []() { plat::SetOverride("disk-free", "10"); }, false, {{"2", "1", "2"}}},
+        {"manual unfinished", false, [this]() { m_synergyInUse = true; }, false, {{"5", "1", "4"}}},
+        {"not agreed, battery", false,
+         [this]() {
+             SetSwitch(L"selfupdate", 0);
+             plat::SetOverride("battery", "5");
+             plat::SetOverride("ac", "0");
+         },
+         false, {{"5", "1", "7"}, {"1", "3", "1"}}},
+        {"not agreed, disk", false,
+         [this]() {
+             SetSwitch(L"selfupdate", 0);
+             plat::SetOverride("disk-free", "10");
+         },
+         false, {{"5", "1", "7"}, {"1", "3", "2"}}},
+        {"silent, window", false,
+         [this]() {
+             SetSwitch(L"selfupdate", 1);
+             BusyWindow();
+         },
+         false, {{"5", "1", "3"}}},
+        {"silent, disk", false,
+         [this]() {
+             SetSwitch(L"selfupdate", 1);
+             plat::SetOverride("disk-free", "10");
+         },
+         false, {{"5", "2", "2"}}},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.what);
+        TearDown();
+        SetUp();
+        m_synergyInUse = false;
+        Offer(row.forced);
+        auto q = StartService();
+        row.set();
+        EXPECT_EQ(q->CheckCorvellaVersion(), row.result);
+        EXPECT_EQ(Reports(), row.reports);
+        EXPECT_FALSE(Downloaded());
+    }
+}
+
+TEST_F(SelfUpdateCheckTest, NotAFreeSceneWaitsForALaterRoundAndAFreeOneDownloads) {
+    Offer(false);
+    SetSwitch(L"selfupdate", 1);
+    auto q = StartService();
+    kvatest::CRecordingPeer mainUi(ipc_endpoint::kMainUI);
+    std::string busy(32, '\0');
+    tagIPC_MESSAGE_ITEM state;
+    state.nSenderID = -1;
+    state.nMessageID = ipc_msg::kSystemState;
+    state.pszMessage = busy.data();
+    state.nMessageLen = 32;
+    CIPCMessageClient publisher(-1, false, false);
+    ASSERT_TRUE(publisher.PublishIPCMessage(state));
+    ASSERT_TRUE(Eventually([&] { return !q->IsFreeScene(); }));
+    EXPECT_TRUE(q->CheckCorvellaVersion());
+    EXPECT_EQ(Reports(), (std::vector<Values>{{"5", "1", "8"}}));
+    EXPECT_FALSE(Downloaded());
+    tagIPC_MESSAGE_ITEM notice;
+    ASSERT_TRUE(mainUi.WaitFor(ipc_msg::kMainUIAppUpdate, &notice));
+    EXPECT_EQ(notice.nSenderID, -1);
+    EXPECT_EQ(notice.nMessageLen, 0);
+
+    busy[0] = 1;
+    ASSERT_TRUE(publisher.PublishIPCMessage(state));
+    ASSERT_TRUE(Eventually([&] { return q->IsFreeScene(); }));
+    EXPECT_TRUE(q->CheckCorvellaVersion());
+    EXPECT_TRUE(Downloaded());
+    EXPECT_EQ(q->AppUpdateInfo().versionInfo.strNextVersion, "5.1.0.12");
+}
+
+TEST_F(SelfUpdateCheckTest, ClosedForceSwitchStopsTheForcedUpdateButNotOnAnItEdition) {
+    Offer(true);
+    SetSwitch(L"forceupdate", 0);
+    auto q = StartService();
+    enmUPGRADE_DRIVER_INFO e;
+    q->SetTableEntry(DRIVER_UPDATE_FORCE, "15", e);
+    EXPECT_FALSE(q->CheckCorvellaVersion());
+    EXPECT_TRUE(q->ForceTable().empty());
+    EXPECT_EQ(Events(6011).back().values, (Values{"6011", "1", "0"}));
+    EXPECT_FALSE(Downloaded());
+
+    ItEdition();
+    Offer(false);  // the edition alone makes it forced
+    EXPECT_TRUE(q->CheckCorvellaVersion());
+    EXPECT_TRUE(Downloaded());
+    EXPECT_TRUE(q->AppUpdateInfo().policy.forceFlag);
+}
+
+TEST_F(SelfUpdateCheckTest, ShopModelDownloadsWithTheForceSwitchClosedAndWithoutThePopUpPlugIn) {
+    Offer(false);
+    SetSwitch(L"forceupdate", 0);
+    const auto shelf = CKVASoftShelf::FilePath();
+    std::filesystem::create_directories(shelf.parent_path());
+    std::ofstream(shelf) << "<softshelf/>";  // an edition without "MsgPop"
+    // The maker signs the retail marker and the catalogue with one key, which the configuration names.
+    std::string pem, pub;
+    ASSERT_TRUE(GenerateMakerKey(&pem, &pub));
+    CCatalogueMaker maker(ServiceFolder(), pem);
+    maker.AddPackage("application", "0", "Pilotdeck", "5.1.0.12", 5);
+    ASSERT_TRUE(maker.Write(ModelKey(), 1000, plat::CClock::Get().WallMs() / 1000 + 86400));
+    const auto marker = plat::ToHostPath(std::wstring(kShopModelMarkerFile));
+    std::filesystem::create_directories(marker.parent_path());
+    std::ofstream(marker) << "MZ retail";
+    ASSERT_TRUE(FileInfo::SignFile(kShopModelMarkerFile, pem));
+    const auto cfg = CCommonCfgMgr::FilePath();
+    std::stringstream text;
+    text << std::ifstream(cfg).rdbuf();
+    std::string xml = text.str();
+    const auto at = xml.find("publicKey=\"") + 11;
+    xml.replace(at, xml.find('"', at) - at, pub);
+    std::ofstream(cfg) << xml;
+    std::filesystem::last_write_time(cfg, std::filesystem::file_time_type::clock::now() + std::chrono::hours(1));
+    ASSERT_TRUE(IsShopModel());
+
+    auto q = StartService();
+    EXPECT_TRUE(q->CheckCorvellaVersion());
+    EXPECT_TRUE(Downloaded());
+    EXPECT_TRUE(q->AppUpdateInfo().policy.forceFlag);
+    EXPECT_EQ(Events(6011).back().values, (Values{"6011", "1", "0"}));
+}
+
+TEST_F(SelfUpdateCheckTest, AnUpdateZipAlreadyThereSkipsTheDiskCheck) {
+    Offer(true);
+    const auto zip = plat::ToHostPath(GetDownloadPath("0", "5.1.0.12", 1, 1) + "\\update.zip");
+    std::ofstream(zip) << "partial";
+    plat::SetOverride("disk-free", "10");
+    auto q = StartService();
+    EXPECT_TRUE(q->CheckCorvellaVersion());
+    EXPECT_TRUE(Reports().empty());
+    WaitDownloads();
+}
+
+TEST_F(SelfUpdateCheckTest, NoNewerVersionEndsTheRoundWithItsEvent) {
+    WriteCatalogue();
+    auto q = StartService();
+    EXPECT_TRUE(q->CheckCorvellaVersion());
+    ASSERT_EQ(Events(3004).size(), 1u);
+    EXPECT_TRUE(Reports().empty());
+}
+
+}  // namespace
