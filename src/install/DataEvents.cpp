@@ -1,11 +1,20 @@
 #include "install/DataEvents.h"
 
+#include <charconv>
+#include <cmath>
 #include <cstdlib>
 
 #include "DataReport/BIDataReport.h"
 #include "kva/platform/Clock.h"
 
 namespace kva_events {
+
+std::string ToText(double d) {
+    if (!std::isfinite(d)) return "0";
+    char text[400];  // the longest fixed form of a double is below 330 characters
+    const auto r = std::to_chars(text, text + sizeof text, d, std::chars_format::fixed);
+    return r.ec == std::errc() ? std::string(text, r.ptr) : std::string("0");
+}
 
 bool Send(int n, std::vector<std::string> values) {
     if (n >= 10000) return false;

@@ -4,7 +4,6 @@
 #pragma once
 
 #include <cstdint>
-#include <sstream>
 #include <string>
 #include <type_traits>
 #include <vector>
@@ -18,11 +17,8 @@ inline constexpr std::int64_t kEventBase = 601000000;
 inline std::string ToText(const std::string& s) { return s; }
 inline std::string ToText(const char* s) { return s ? s : ""; }
 inline std::string ToText(bool b) { return b ? "1" : "0"; }
-inline std::string ToText(double d) {
-    std::ostringstream s;
-    s << d;
-    return s.str();
-}
+// Plain decimal with every digit the value needs (1234567.8 stays "1234567.8", never an exponent).
+std::string ToText(double d);
 template <class T, std::enable_if_t<std::is_integral_v<T> || std::is_enum_v<T>, int> = 0>
 std::string ToText(T v) {
     if constexpr (std::is_enum_v<T>) return std::to_string(static_cast<std::int64_t>(v));

@@ -1,16 +1,31 @@
-// The application installer handed over by the silent download.
+// The management application's own installer, handed over by its download. While it runs, every
+// driver install is refused (m_bAppSetupRunning).
 #include "kva/platform/Log.h"
 #include "service/KVAServerQuery.h"
 
-// The guard and the log lines are in place; choosing and running the setup flow by the update
-// scene comes with the installation work, so for now the installer is only announced.
-void CKVAServerQuery::SilentInstall(const std::string& installer) {
+void CKVAServerQuery::SilentInstall(std::string path) {
     if (m_bAppSetupRunning.exchange(true)) {
         KVA_LOG_ERROR("SilentInstall is running");
         return;
     }
-    KVA_LOG_WARN("finished download, SilentInstall start");
-    KVA_LOG_WARN("application installer ready, setup flow not built yet: " << installer);
-    KVA_LOG_WARN("finished setup");
+    try {
+        KVA_LOG_WARN("finished download, SilentInstall start");
+        switch (CheckUpdateScene()) {
+            case UPDATE_SCENE_RESTRICTED:
+                StartSetup(path);
+                break;
+            case UPDATE_SCENE_NORMAL:
+                StartSetupWithTips(path);
+                break;
+            default:  // a scene that asks the user first
+                StartSetupWithWindow();
+                break;
+        }
+        KVA_LOG_WARN("finished setup");
+    } catch (const std::exception& e) {
+        KVA_LOG_ERROR("error when install driver " << e.what());
+    } catch (...) {
+        KVA_LOG_ERROR("error when install driver");
+    }
     m_bAppSetupRunning = false;
 }

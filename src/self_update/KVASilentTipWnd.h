@@ -10,4 +10,7 @@ class KVASilentTipWnd : public DuiLib::WindowImplBase {
 public:
     std::wstring GetWindowClassName() const override { return L"KVASilentTip"; }
     std::wstring GetSkinFile() override { return L"../../res/layout/SelfUpgrade_SilentTipWnd.xml"; }
+
+    // Shows that the new version is being installed.
+    void ShowStartInstall();
 };

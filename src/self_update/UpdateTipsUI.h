@@ -10,4 +10,8 @@ class UpdateTipsUI : public DuiLib::WindowImplBase {
 public:
     std::wstring GetWindowClassName() const override { return L"UpdateTipsUI"; }
     std::wstring GetSkinFile() override { return L"..\\..\\res\\layout\\ForceMsgTips.xml"; }
+
+    // The notice of one idle install of the driver with this type code: under way, then done.
+    void ShowInstalling(const std::string& code);
+    void ShowInstalled(const std::string& code);
 };

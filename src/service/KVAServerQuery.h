@@ -72,6 +72,8 @@ public:
     bool IsSynergyInUse();
     // Asks the application manager to show (0x50004) or close (0x50006) its driver pop-up.
     bool SendPopWindowsMsgToAppMg(bool show);
+    // Asks the settings window (0x3A0000) to pop up the application-update question.
+    bool SendPopWindowsMsgToSetting();
     void OnRecvGetFWVersion(tagIPC_MESSAGE_ITEM& item);
     void OnRecvCheckWinPE(tagIPC_MESSAGE_ITEM& item);
 
@@ -82,6 +84,9 @@ public:
     void OnRecvCancelDownload(const strDRIVER_DOWNLOAD_CB_PARAM& param);
     void OnRecvCheckDiagnoseAnalysis(tagIPC_MESSAGE_ITEM& item);
     void OnRecvDownloadDiagnoseAnalysis(tagIPC_MESSAGE_ITEM& item);
+    // Starts the diagnose tool's download; its finish installs it and broadcasts 0xF0014.
+    bool DownloadAndInstallDiagnoseAnalysis();
+    void DiagnoseAnalysisDownloadFinish(_DownloadCbParam report);
 
     // The user's switches under m_strUserSettingKey: idle driver updates, silent application
     // updates, forced updates. Any thread.
@@ -130,7 +135,31 @@ public:
     CSortedPackages SortDriverPackages(const std::vector<_TOBEUPDATE_DRIVER_INFO>& packages);
 
     // ---- install/ : install sequencing, setup dispatch, records, restart -----------------------
+    // Install thread: one pass every 120 s, forced table then idle table, until the service stops.
     void InstallDriverInOrder();
+    // Starts the install thread once (the query thread does after its start delay; tests earlier).
+    void StartInstallThread();
+    // Installs one package now if every gate allows; true only when the installer reported success.
+    bool IdleInstall(std::string strInstallFile, std::string id, std::string strDriverName,
+                     std::string strNextVersionID, std::string strNextVersion, _DRIVER_UPDATE_TYPE type);
+    bool IsDriverInstalling();
+    // The application's installer at `path`, by the flow the update scene picks. Download threads.
+    void SilentInstall(std::string path);
+    // Asks the installer (0x30008, sender 0xF0000) and waits up to 1200000 ms: the setup result
+    // (0 installed), or 0xFFFFFFFF when no valid answer came. `exitCode` changes only on a valid one.
+    std::uint32_t PostSetupDriverMsg(std::string id, const std::string& installFile, std::int32_t& exitCode,
+                                     int updateType);
+    // Fills `info` from the package's detected folder and `text` with the setup request; `text`
+    // stays empty when the description cannot be read.
+    void GetMonitorProcessMsg(_TOBEUPDATE_DRIVER_INFO& info, std::string installFile, std::string id, int updateType,
+                              std::string& text);
+    bool PostSetupPilotdeckMsg(std::string installFile, int updateType, bool silent);
+    void StartSetup(std::string installFile);
+    void StartSetupWithTips(std::string installFile);
+    void StartSetupWithWindow();
+    void PostFinishInstallMsgToUI(const std::string& id);
+    // Restart prompt once every pending package is installed.
+    void CheckRestartWnd();
     void OnRecvInstallEnd(tagIPC_MESSAGE_ITEM& item);
     void OnRecvAppManagerUIInstallMsg(tagIPC_MESSAGE_ITEM& item);
     void OnRecvPopRestartWnd(tagIPC_MESSAGE_ITEM& item);
@@ -184,8 +213,22 @@ private:
     void SetAppPackagePath(const std::string& path);
     // self_update/: a self-upgrade window of the suite is open.
     bool IsSelfUpgrade();
-    // install/: hands the application installer to the setup flow.
-    void SilentInstall(const std::string& installer);
+    // install/ helpers.
+    bool PassesInstallGates(const std::string& id, const std::string& strDriverName, _DRIVER_UPDATE_TYPE type);
+    void LateDownloadReports(const std::string& id, const std::string& strDriverName, const std::string& strNextVersionID,
+                             const std::string& strNextVersion, _DRIVER_UPDATE_TYPE type);
+    void SetInstallState(_DRIVER_UPDATE_TYPE type, const std::string& id, enmPACKAGE_STATE state);
+    // Hands the corner notice of an idle install to the UI thread.
+    void PostTipsNotice(const std::string& id, bool installed);
+    void WalkInstallTable(_DRIVER_UPDATE_TYPE type);
+    // The PD controller firmware of a UI install request (package "45"); 0 when written.
+    int UpgradePDPackage(const std::string& image);
+    // The "Pilotdeck" window closes for its installer.
+    void CloseApplicationWindow();
+    // initReportDriverInfor + ReportUpgradeStatusNew on m_report, which several threads share.
+    void ReportUpgradeStep(int status, const std::string& id, const std::string& versionId, const std::string& version,
+                           const std::string& name, const std::string& typeText);
+    _TOBEUPDATE_DRIVER_INFO AppUpdateInfo();
 
     // Members in the order the service has always kept them.
     report m_report;
@@ -227,6 +270,8 @@ private:
     std::mutex m_mtxTablesView;  // taken before m_mtxTables, never after
     plat::CEvent m_evStop;
     std::thread m_threadInstall;
+    std::once_flag m_onceInstall;
+    std::mutex m_mtxReport;  // guards m_report against the install, IPC and download threads
     std::thread m_threadReport;
 };
 

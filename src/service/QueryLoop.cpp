@@ -40,7 +40,7 @@ bool CKVAServerQuery::OnTimeQueryThreadProc() {
     if (delayMinutes > 0) plat::Sleep(static_cast<std::uint32_t>(delayMinutes) * 60000u, &m_evStop);
 
     ReportSettingsAtStart();
-    m_threadInstall = std::thread([this] { InstallDriverInOrder(); });
+    StartInstallThread();
     ReportFinishedAppUpgrade();
     CleanEarlierDownloads();
 

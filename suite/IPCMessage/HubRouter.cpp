@@ -62,12 +62,63 @@ bool CHubRouter::Remove(const Peer& peer) {
         Erase(t->second, key);
         if (t->second.empty()) m_byTopic.erase(t);
     }
+    for (auto p = m_pendingSync.begin(); p != m_pendingSync.end();) {
+        p = p->second == peer ? m_pendingSync.erase(p) : std::next(p);
+    }
     m_peers.erase(it);
     return true;
 }
 
-void CHubRouter::Targets(const tagIPC_MESSAGE_ITEM& item, std::vector<const Peer*>& out) const {
+std::size_t CHubRouter::CSyncKeyHash::operator()(const SyncKey& k) const {
+    const auto a = static_cast<std::uint64_t>(static_cast<std::uint32_t>(std::get<0>(k)));
+    const auto b = static_cast<std::uint64_t>(static_cast<std::uint32_t>(std::get<1>(k)));
+    const auto c = static_cast<std::uint64_t>(static_cast<std::uint32_t>(std::get<2>(k)));
+    return std::hash<std::uint64_t>()((a << 32 | b) ^ (c * 0x9E3779B97F4A7C15ull));
+}
+
+std::optional<CHubRouter::Peer> CHubRouter::ReceivingPeerOf(const Peer& from) const {
+    if (Knows(from)) return from;
+    if (from.empty() || from[0] != kSendingMark) return std::nullopt;
+    Peer receiving = from;
+    receiving[0] = kReceivingMark;
+    if (!Knows(receiving)) return std::nullopt;
+    return receiving;
+}
+
+void CHubRouter::NoteSyncRequest(const Peer& from, const tagIPC_MESSAGE_ITEM& request) {
+    if (request.nSenderID == -1) return;  // an answer to -1 would be a broadcast
+    const auto waiting = ReceivingPeerOf(from);
+    if (!waiting) return;
+    const SyncKey key{request.nSenderID, request.nMessageID, request.nSyncMessageId};
+    while (m_pendingSync.size() >= kMaxPendingSync && !m_pendingOrder.empty()) {
+        m_pendingSync.erase(m_pendingOrder.front());
+        m_pendingOrder.pop_front();
+    }
+    m_pendingSync[key] = *waiting;
+    m_pendingOrder.push_back(key);
+    // Answered keys stay in the order list; keep it from growing past a few times the table.
+    if (m_pendingOrder.size() > 4 * kMaxPendingSync) {
+        std::deque<SyncKey> live;
+        for (const auto& k : m_pendingOrder) {
+            if (m_pendingSync.count(k)) live.push_back(k);
+        }
+        m_pendingOrder.swap(live);
+    }
+}
+
+void CHubRouter::Targets(const tagIPC_MESSAGE_ITEM& item, std::vector<const Peer*>& out) {
     if (item.nReceiverID != -1) {
+        if (!m_pendingSync.empty()) {
+            auto pending = m_pendingSync.find(SyncKey{item.nReceiverID, item.nMessageID, item.nSyncMessageId});
+            if (pending != m_pendingSync.end()) {
+                auto waiting = m_peers.find(pending->second);
+                m_pendingSync.erase(pending);
+                if (waiting != m_peers.end()) {
+                    out.push_back(&waiting->first);
+                    return;
+                }
+            }
+        }
         auto it = m_byEndpoint.find(item.nReceiverID);
         if (it != m_byEndpoint.end()) out.insert(out.end(), it->second.begin(), it->second.end());
         return;

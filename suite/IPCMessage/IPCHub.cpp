@@ -162,8 +162,9 @@ struct CHub::Impl {
         for (const auto& p : table.Peers()) SendTo(p, msg);
     }
 
-    void Route(const CFrame& frame, zmq::message_t& bytes) {
+    void Route(const CHubRouter::Peer& from, const CFrame& frame, zmq::message_t& bytes) {
         items.fetch_add(1, std::memory_order_relaxed);
+        if (frame.flags & kFlagSyncRequest) table.NoteSyncRequest(from, frame.item);
         targets.clear();
         table.Targets(frame.item, targets);
         // SendTo may forget a peer, which invalidates its pointer: copy the identities first.
@@ -203,7 +204,7 @@ struct CHub::Impl {
         const auto& item = frame.item;
         switch (frame.kind) {
             case EFrameKind::Item:
-                Route(frame, bytes);
+                Route(peer, frame, bytes);
                 return;
             case EFrameKind::Hello: {
                 MakeRoomFor(peer);
@@ -306,6 +307,8 @@ bool CHub::Start() {
         d.router = zmq::socket_t(*d.ctx, zmq::socket_type::router);
         d.router.set(zmq::sockopt::linger, 0);
         d.router.set(zmq::sockopt::router_mandatory, 1);
+        // A client that reconnects keeps its connection names; the new connection takes them over.
+        d.router.set(zmq::sockopt::router_handover, 1);
         d.router.set(zmq::sockopt::sndhwm, kHubQueuePerConnection);
         d.router.set(zmq::sockopt::maxmsgsize, static_cast<std::int64_t>(kMaxFrameBytes));
         d.router.bind(d.endpoint);

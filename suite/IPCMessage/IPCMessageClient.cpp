@@ -7,6 +7,7 @@
 #include <condition_variable>
 #include <deque>
 #include <list>
+#include <random>
 #include <mutex>
 #include <string>
 #include <thread>
@@ -25,6 +26,17 @@ using ipcmsg::EFrameError;
 using ipcmsg::EFrameKind;
 
 namespace {
+
+// 24 hex digits, unique among the clients of every process of the machine for practical purposes.
+std::string ConnectionToken() {
+    static std::mutex m;
+    static std::mt19937_64 gen{(static_cast<std::uint64_t>(std::random_device{}()) << 32) ^ std::random_device{}()};
+    std::lock_guard lock(m);
+    char text[25];
+    std::snprintf(text, sizeof text, "%016llx%08x", static_cast<unsigned long long>(gen()),
+                  static_cast<unsigned>(gen() & 0xFFFFFFFFu));
+    return text;
+}
 
 constexpr int kSendLingerMs = 500;  // what a destroyed client's queued posts get to leave
 constexpr int kPostWaitMs = 100;    // how long a post waits for room in a full queue
@@ -183,7 +195,9 @@ void CIPCMessageClient::Impl::Start(const std::shared_ptr<Impl>& self) {
     }
     try {
         ctx = ipcmsg::SharedZmqContext();
+        const std::string token = ConnectionToken();
         sendSock = zmq::socket_t(*ctx, zmq::socket_type::dealer);
+        if (receive) sendSock.set(zmq::sockopt::routing_id, std::string(1, ipcmsg::kSendingMark) + token);
         sendSock.set(zmq::sockopt::linger, kSendLingerMs);
         sendSock.set(zmq::sockopt::sndtimeo, kPostWaitMs);
         sendSock.set(zmq::sockopt::reconnect_ivl, kReconnectMs);
@@ -199,6 +213,7 @@ void CIPCMessageClient::Impl::Start(const std::shared_ptr<Impl>& self) {
             ctlRecv.set(zmq::sockopt::linger, 0);
             ctlRecv.connect("inproc://kva-ipc-ctl-" + unique);
             recvSock = zmq::socket_t(*ctx, zmq::socket_type::dealer);
+            recvSock.set(zmq::sockopt::routing_id, std::string(1, ipcmsg::kReceivingMark) + token);
             recvSock.set(zmq::sockopt::linger, kRecvLingerMs);
             recvSock.set(zmq::sockopt::reconnect_ivl, kReconnectMs);
             recvSock.set(zmq::sockopt::reconnect_ivl_max, kReconnectMaxMs);

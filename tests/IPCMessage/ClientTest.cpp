@@ -152,6 +152,40 @@ TEST_F(IpcClientTest, SendIsAnsweredByAReplyThatCopiesTheSyncId) {
     EXPECT_EQ(std::string(reply.pszMessage), "1");
 }
 
+TEST_F(IpcClientTest, AnAnswerOnBehalfOfAnotherEndpointReachesTheAskerAlone) {
+    CResponder installer;
+    auto installerClient = Client(0x30000);
+    installer.client = installerClient.get();
+    installerClient->RegisterMessageCallback(0x30008, &installer, &CResponder::OnRequest);
+    auto service = Client(0x50000);
+    auto notices = Client(0x50000);  // a second client of the same id
+    auto appManager = Client(0xF0000);
+    CRecorder atAppManager, atNotices, atService;
+    appManager->BindDefaultCallback(atAppManager.Callback());
+    notices->BindDefaultCallback(atNotices.Callback());
+    service->BindDefaultCallback(atService.Callback());
+
+    std::string text = "{}";
+    tagIPC_MESSAGE_ITEM request = Item(0x30000, 0xF0000, 0x30008, text);
+    request.nSyncMessageId = 4242;
+    tagIPC_MESSAGE_ITEM reply;
+    ASSERT_TRUE(service->SendIPCMessage(request, reply, 20000));
+    EXPECT_EQ(reply.nReceiverID, 0xF0000);
+    EXPECT_EQ(reply.nSyncMessageId, 4242);
+
+    // Both clients of 0x50000 get what is simply addressed to it; the application manager got
+    // nothing of the exchange above.
+    std::string ping = "p";
+    ASSERT_TRUE(appManager->PostIPCMessage(Item(0x50000, 0xF0000, 0x50005, ping)));
+    ASSERT_TRUE(atNotices.WaitFor(1));
+    ASSERT_TRUE(atService.WaitFor(1));
+    std::string mark = "m";
+    ASSERT_TRUE(service->PostIPCMessage(Item(0xF0000, 0x50000, 0x50013, mark)));
+    ASSERT_TRUE(atAppManager.WaitFor(1));
+    ASSERT_EQ(atAppManager.Count(), 1u);
+    EXPECT_EQ(atAppManager.Items()[0].item.nMessageID, 0x50013);
+}
+
 TEST_F(IpcClientTest, ConcurrentSendsEachGetTheReplyWithTheirSyncId) {
     // Answers only when both requests are in, the later one first, each with its own sync id.
     std::mutex m;

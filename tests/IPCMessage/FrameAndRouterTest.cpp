@@ -87,10 +87,11 @@ TEST(IpcFrame, TopicIsTheMessageIdWithoutItsLow16Bits) {
     EXPECT_EQ(TopicOf(-1), 0xFFFF0000u);
 }
 
-std::vector<std::string> TargetsOf(const CHubRouter& router, std::int32_t to, std::int32_t msg) {
+std::vector<std::string> TargetsOf(CHubRouter& router, std::int32_t to, std::int32_t msg, std::int32_t sync = 0) {
     tagIPC_MESSAGE_ITEM item;
     item.nReceiverID = to;
     item.nMessageID = msg;
+    item.nSyncMessageId = sync;
     std::vector<const CHubRouter::Peer*> out;
     router.Targets(item, out);
     std::vector<std::string> names;
@@ -142,6 +143,50 @@ TEST(HubRouter, BroadcastsReachSubscribersOfTheTopicThroughTheirFilters) {
     EXPECT_EQ(r.SubscriberCount(0x300000), 1u);
 }
 
+TEST(HubRouter, AnAnswerGoesOnlyToTheConnectionThatWaitsForIt) {
+    CHubRouter r;
+    r.Hello("service", 0x50000);
+    r.Hello("notices", 0x50000);  // the driver-notice controller shares the service's id
+    r.Hello("appmgr", 0xF0000);
+    r.Hello("installer", 0x30000);
+
+    // The service asks the installer on behalf of the application manager.
+    tagIPC_MESSAGE_ITEM setup;
+    setup.nReceiverID = 0x30000;
+    setup.nSenderID = 0xF0000;
+    setup.nMessageID = 0x30008;
+    setup.nSyncMessageId = 777;
+    r.NoteSyncRequest("service", setup);
+    EXPECT_EQ(TargetsOf(r, 0xF0000, 0x30008, 778), (std::vector<std::string>{"appmgr"})) << "another sync id";
+    EXPECT_EQ(TargetsOf(r, 0xF0000, 0x30009, 777), (std::vector<std::string>{"appmgr"})) << "another message";
+    EXPECT_EQ(TargetsOf(r, 0xF0000, 0x30008, 777), (std::vector<std::string>{"service"}));
+    EXPECT_EQ(TargetsOf(r, 0xF0000, 0x30008, 777), (std::vector<std::string>{"appmgr"})) << "one answer per request";
+
+    // Of two connections of one id, only the asking one gets the answer; others still get both.
+    tagIPC_MESSAGE_ITEM bios;
+    bios.nReceiverID = 0x30000;
+    bios.nSenderID = 0x50000;
+    bios.nMessageID = 0x50016;
+    bios.nSyncMessageId = 5;
+    r.NoteSyncRequest("notices", bios);
+    EXPECT_EQ(TargetsOf(r, 0x50000, 0x50016, 5), (std::vector<std::string>{"notices"}));
+    EXPECT_EQ(TargetsOf(r, 0x50000, 0x50016, 5), (std::vector<std::string>{"notices", "service"}));
+
+    // A client sends on one connection and receives on another, named alike.
+    r.Hello("r0123", 0x360000);
+    bios.nSenderID = 0x360000;
+    r.NoteSyncRequest("s0123", bios);
+    r.NoteSyncRequest("s9999", setup);  // no receiving connection of that name: nothing to note
+    EXPECT_EQ(TargetsOf(r, 0x360000, 0x50016, 5), (std::vector<std::string>{"r0123"}));
+
+    // A waiter that left takes its notes along: the answer goes where it is addressed.
+    r.NoteSyncRequest("service", setup);
+    EXPECT_EQ(r.PendingSyncCount(), 1u);
+    r.Remove("service");
+    EXPECT_EQ(r.PendingSyncCount(), 0u);
+    EXPECT_EQ(TargetsOf(r, 0xF0000, 0x30008, 777), (std::vector<std::string>{"appmgr"}));
+}
+
 TEST(HubRouter, TablesAreBounded) {
     CHubRouter r;
     for (std::uint32_t i = 0; i < CHubRouter::kMaxSubscriptionsPerPeer; ++i) {
@@ -152,6 +197,19 @@ TEST(HubRouter, TablesAreBounded) {
     EXPECT_TRUE(r.Full());
     EXPECT_EQ(r.Hello("one-too-many", 0x20000), CHubRouter::EChange::Refused);
     EXPECT_EQ(r.Hello("peer1", 0x20000), CHubRouter::EChange::Added);  // known peers still move
+
+    // Requests that are never answered do not pile up: the oldest notes go first.
+    tagIPC_MESSAGE_ITEM q;
+    q.nReceiverID = 0x30000;
+    q.nSenderID = 0x20000;
+    q.nMessageID = 0x30008;
+    for (std::size_t i = 0; i < 3 * CHubRouter::kMaxPendingSync; ++i) {
+        q.nSyncMessageId = static_cast<std::int32_t>(i);
+        r.NoteSyncRequest("peer1", q);
+    }
+    EXPECT_EQ(r.PendingSyncCount(), CHubRouter::kMaxPendingSync);
+    EXPECT_EQ(TargetsOf(r, 0x20000, 0x30008, 0), (std::vector<std::string>{"peer1"})) << "by address, not as an answer";
+    EXPECT_EQ(r.PendingSyncCount(), CHubRouter::kMaxPendingSync);
 }
 
 }  // namespace

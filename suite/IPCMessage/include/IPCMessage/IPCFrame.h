@@ -42,6 +42,11 @@ inline constexpr std::size_t kFrameHeaderBytes = 36;
 // Payloads above this are refused by the client before sending and by the hub on receipt.
 inline constexpr std::int32_t kMaxPayloadBytes = 4 * 1024 * 1024;
 inline constexpr std::size_t kMaxFrameBytes = kFrameHeaderBytes + kMaxPayloadBytes + 1;
+// A receiving client's two connections are named alike so that the hub can tell, from the
+// connection a waiting request came on, the connection its answer must go to: the sending one
+// is kSendingMark + token, the receiving one kReceivingMark + the same token.
+inline constexpr char kSendingMark = 's';
+inline constexpr char kReceivingMark = 'r';
 // Hello labels (a process name for tracing) are cut to this length.
 inline constexpr std::size_t kMaxLabelBytes = 64;
 
