@@ -109,7 +109,10 @@ struct CIPCMessageClient::Impl {
     std::size_t subscriptionsSent = 0;
     std::int32_t controlSeq = 0;
     std::deque<std::pair<std::int32_t, std::uint64_t>> unacked;  // (sequence, generation it covers)
-    std::chrono::steady_clock::time_point nextAnnounce;
+    std::chrono::steady_clock::time_point nextAnnounce;  // while an announcement waits for its ack
+    // The receiving socket has a live connection to the hub; written by the receiving role, read at
+    // shutdown, when a socket without one is closed at once instead of lingering for nobody.
+    std::atomic<bool> hubConnected{false};
 
     std::mutex ackMutex;
     std::condition_variable ackCv;
@@ -237,7 +240,6 @@ void CIPCMessageClient::Impl::Start(const std::shared_ptr<Impl>& self) {
     sendOpen = true;
     if (receive) {
         Announce();
-        nextAnnounce = std::chrono::steady_clock::now() + kReannounce;
         for (int i = 0; i < (singleThread ? 1 : 2); ++i) workers[i] = std::thread([self] { self->Work(); });
     }
 }
@@ -284,6 +286,8 @@ void CIPCMessageClient::Impl::ShutdownOnce() {
     {
         std::lock_guard lock(sendMutex);
         sendOpen = false;
+        // Queued posts get their linger only when there is a hub to take them.
+        if (receive && !broken && !hubConnected) sendSock.set(zmq::sockopt::linger, 0);
         sendSock.close();
     }
     std::lock_guard lock(ctlMutex);
@@ -392,8 +396,15 @@ bool CIPCMessageClient::Impl::ReceiveUntilWork(std::vector<zmq::message_t>& batc
                                    {monitor.handle(), 0, ZMQ_POLLIN, 0},
                                    {recvSock.handle(), 0, ZMQ_POLLIN, 0}};
         const int count = paused.load() ? 2 : 3;
-        const auto wait = std::chrono::duration_cast<std::chrono::milliseconds>(nextAnnounce - std::chrono::steady_clock::now());
-        if (zmq_poll(polls, count, std::max<long>(0, static_cast<long>(wait.count()))) < 0 && zmq_errno() != EINTR) {
+        // Only an announcement still waiting for its acknowledgement is repeated; an acknowledged
+        // client sleeps until something arrives (a lost connection shows on the monitor).
+        long timeout = -1;
+        if (!unacked.empty()) {
+            const auto wait =
+                std::chrono::duration_cast<std::chrono::milliseconds>(nextAnnounce - std::chrono::steady_clock::now());
+            timeout = std::max<long>(0, static_cast<long>(wait.count()));
+        }
+        if (zmq_poll(polls, count, timeout) < 0 && zmq_errno() != EINTR) {
             KVA_LOG_ERROR("IPC client " << Hex(endpointId) << " poll failed: " << zmq_strerror(zmq_errno()));
             return false;
         }
@@ -406,10 +417,7 @@ bool CIPCMessageClient::Impl::ReceiveUntilWork(std::vector<zmq::message_t>& batc
         }
         if (polls[1].revents & ZMQ_POLLIN) WatchConnection();
         if (count == 3 && (polls[2].revents & ZMQ_POLLIN)) ReceiveBatch(batch);
-        if (std::chrono::steady_clock::now() >= nextAnnounce) {
-            Announce();
-            nextAnnounce = std::chrono::steady_clock::now() + kReannounce;
-        }
+        if (!unacked.empty() && std::chrono::steady_clock::now() >= nextAnnounce) Announce();
         if (batch.empty()) continue;
         std::unique_lock lock(turnMutex);
         if (stopWorkers) return false;
@@ -429,6 +437,7 @@ bool CIPCMessageClient::Impl::ReceiveUntilWork(std::vector<zmq::message_t>& batc
 }
 
 void CIPCMessageClient::Impl::CloseReceiving() {
+    if (!hubConnected) recvSock.set(zmq::sockopt::linger, 0);
     SendControl(EFrameKind::Bye, 0, 0);
     zmq_socket_monitor(recvSock.handle(), nullptr, 0);
     monitor.close();
@@ -463,6 +472,7 @@ void CIPCMessageClient::Impl::Announce() {
     }
     subscriptionsSent = subs.size();
     unacked.emplace_back(seq, gen);
+    nextAnnounce = std::chrono::steady_clock::now() + kReannounce;
 }
 
 void CIPCMessageClient::Impl::SendNewSubscriptions() {
@@ -479,6 +489,7 @@ void CIPCMessageClient::Impl::SendNewSubscriptions() {
         seq = SendControl(EFrameKind::Subscribe, static_cast<std::int32_t>(topic), static_cast<std::int32_t>(filter));
     }
     subscriptionsSent += fresh.size();
+    if (unacked.empty()) nextAnnounce = std::chrono::steady_clock::now() + kReannounce;
     unacked.emplace_back(seq, gen);
 }
 
@@ -492,8 +503,10 @@ void CIPCMessageClient::Impl::WatchConnection() {
         while (part.more() && zmq_msg_recv(part.handle(), monitor.handle(), 0) >= 0) {
         }
         if (event == ZMQ_EVENT_DISCONNECTED) {
+            hubConnected = false;
             announced.Reset();
         } else if (event == ZMQ_EVENT_HANDSHAKE_SUCCEEDED) {
+            hubConnected = true;
             announced.Reset();
             Announce();
         }
