@@ -10,6 +10,8 @@
 #include <string>
 #include <vector>
 
+#include <nlohmann/json.hpp>
+
 #include "TestMachine.h"
 
 namespace {
@@ -29,8 +31,10 @@ class FaultsTest : public ::testing::Test {
 protected:
     void SetUp() override {
         const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
-        m_dir = fs::temp_directory_path() / ("kva-faults-" + std::string(info->name()) + "-" +
-                                             std::to_string(::testing::UnitTest::GetInstance()->random_seed()));
+        // Short: the hub's socket path inside it must fit a socket address.
+        m_dir = fs::temp_directory_path() /
+                ("kva-f" + std::to_string(std::hash<std::string>{}(info->name()) % 100000) + "-" +
+                 std::to_string(::testing::UnitTest::GetInstance()->random_seed()));
         fs::remove_all(m_dir);
         fs::create_directories(m_dir);
     }
@@ -63,6 +67,66 @@ protected:
         for (const auto& f : fs::directory_iterator(Machine() / "logs", ec)) all += ReadAll(f.path());
         return all;
     }
+
+    // `kva serve` of a sample catalogue that sends half of every package and then stalls; the
+    // machine is configured to check it at once and then every `periodMinutes`.
+    bool ServeStalling(const std::string& periodMinutes) {
+        const fs::path service = m_dir / "service", out = m_dir / "serve.out";
+        if (Run(Kva(Machine()) + " catalogue make " + Quote(service) + " >/dev/null") != 0) return false;
+        Run(Kva(Machine()) + " serve " + Quote(service) + " --port 0 --fault stall > " + Quote(out) + " 2>&1 & echo $! > " +
+            Quote(m_dir / "serve.pid"));
+        std::ifstream(m_dir / "serve.pid") >> m_servePid;
+        m_started.push_back(m_servePid);
+        std::string url;
+        kvatest::Eventually([&] {
+            const std::string text = ReadAll(out);
+            const auto at = text.find("http://");
+            if (at != std::string::npos) url = text.substr(at, text.find_first_of(" \n", at) - at);
+            return !url.empty();
+        });
+        if (url.empty()) return false;
+        m_port = url.substr(url.rfind(':') + 1);
+        if (Run(Kva(Machine()) + " catalogue make " + Quote(service) + " --configure " + url + " --inventory >/dev/null") != 0)
+            return false;
+        const fs::path cfg = Machine() / "drive_c/Program Files/Vantor/Pilotdeck/config/commoncfg.xml";
+        std::string xml = ReadAll(cfg);
+        xml.insert(xml.find("</commoncfg>"), "<Update initTime=\"0\" queryPeriod=\"" + periodMinutes + "\"/>\n");
+        std::ofstream(cfg) << xml;
+        return true;
+    }
+
+    // The same service, healthy, on the same port; true once it answers.
+    bool ServeAgain() {
+        Start(Kva(Machine()) + " serve " + Quote(m_dir / "service") + " --port " + m_port);
+        return kvatest::Eventually([&] {
+            return Run("curl -sf -o /dev/null http://127.0.0.1:" + m_port + "/catalogue/default.json") == 0;
+        });
+    }
+
+    // The partial downloads on disk and their sizes.
+    std::vector<std::pair<fs::path, std::uintmax_t>> Partials() const {
+        const fs::path downloads = Machine() / "drive_c/ProgramData/Vantor/Pilotdeck/DriverUpgrade/Update/Downloaded";
+        std::vector<std::pair<fs::path, std::uintmax_t>> found;
+        std::error_code ec;
+        for (auto it = fs::recursive_directory_iterator(downloads, ec); !ec && it != fs::recursive_directory_iterator();
+             it.increment(ec)) {
+            if (it->path().extension() == ".part") found.emplace_back(it->path(), fs::file_size(it->path(), ec));
+        }
+        return found;
+    }
+    // The package id of a file in a download folder ("<id>_<version>").
+    static std::string IdOf(const fs::path& file) {
+        const std::string folder = file.parent_path().filename().string();
+        return folder.substr(0, folder.find('_'));
+    }
+    std::size_t Count(const std::string& line) const {
+        const std::string logs = Logs();
+        std::size_t n = 0;
+        for (std::size_t at = 0; (at = logs.find(line, at)) != std::string::npos; ++at) ++n;
+        return n;
+    }
+
+    std::string m_servePid, m_port;
 
 private:
     fs::path m_dir;
@@ -171,6 +235,69 @@ TEST_F(FaultsTest, ABadCatalogueWhileTheServiceRunsIsRefusedAndTheLastGoodOneKep
     }
     EXPECT_NE(Logs().find("keeping the last accepted one"), std::string::npos);
     EXPECT_EQ(Logs().find("stored catalogue not usable"), std::string::npos);
+}
+
+// The host is killed (SIGKILL) while a package is half downloaded from a stalling service; started
+// again against a healthy one, it resumes from the partial file, finishes the package once and
+// leaves no partial file behind.
+TEST_F(FaultsTest, AHostKilledMidDownloadResumesFromThePartialFileAndFinishesOnce) {
+    ASSERT_TRUE(ServeStalling("60"));
+    // The scaled clock shortens the download's back-off before it gives up; the next round is a
+    // minute of real time away.
+    const std::string host = Start(Kva(Machine()) + " --time-scale 60 host");
+    ASSERT_TRUE(kvatest::Eventually([&] {
+        const auto p = Partials();
+        return !p.empty() && p.front().second > 0;
+    })) << Logs();
+    Run("kill -9 " + host + " " + m_servePid);
+    const auto cut = Partials();
+    ASSERT_FALSE(cut.empty());
+
+    ASSERT_TRUE(ServeAgain());
+    Start(Kva(Machine()) + " host");
+    const std::string id = IdOf(cut.front().first);
+    ASSERT_TRUE(kvatest::Eventually([&] { return Count("download of driver id " + id + " finished") > 0; },
+                                    std::chrono::seconds(30)))
+        << Logs();
+    EXPECT_NE(Logs().find("resuming download of driver id " + id + " at byte"), std::string::npos) << Logs();
+    EXPECT_EQ(Count("download of driver id " + id + " finished"), 1u);
+    EXPECT_TRUE(kvatest::Eventually([&] { return Partials().empty(); }));
+}
+
+// The service dies while a package is half downloaded: the download ends with one error and the
+// forced package stays failed for the rest of this run (no flow queues it again); the next start
+// of the service, with the service back, takes it up again and resumes it from the partial file.
+TEST_F(FaultsTest, AServiceKilledMidDownloadFailsItAndTheNextStartResumesIt) {
+    ASSERT_TRUE(ServeStalling("60"));
+    // The scaled clock shortens the download's back-off before it gives up; the next round is a
+    // minute of real time away.
+    const std::string host = Start(Kva(Machine()) + " --time-scale 60 host");
+    ASSERT_TRUE(kvatest::Eventually([&] {
+        const auto p = Partials();
+        return !p.empty() && p.front().second > 0;
+    })) << Logs();
+    const std::string id = IdOf(Partials().front().first);
+    Run("kill -9 " + m_servePid);
+    ASSERT_TRUE(kvatest::Eventually([&] { return Count("download of driver id " + id + " failed") == 1; },
+                                    std::chrono::seconds(30)))
+        << Logs();
+    const fs::path tables = Machine() / "drive_c/ProgramData/Vantor/Pilotdeck/DriverUpgrade/PackageTables.json";
+    auto state = [&] {
+        const auto doc = nlohmann::json::parse(ReadAll(tables), nullptr, false);
+        const auto* entry = doc.is_object() ? &doc["forced"][id] : nullptr;
+        return entry && entry->is_object() ? entry->value("state", -1) : -1;
+    };
+    EXPECT_TRUE(kvatest::Eventually([&] { return state() == 4; })) << ReadAll(tables);
+    ASSERT_FALSE(Partials().empty()) << "the partial file is kept for the retry";
+
+    ASSERT_TRUE(ServeAgain());
+    Run("kill " + host);
+    Start(Kva(Machine()) + " host");
+    ASSERT_TRUE(kvatest::Eventually([&] { return Count("download of driver id " + id + " finished") == 1; },
+                                    std::chrono::seconds(30)))
+        << Logs();
+    EXPECT_NE(Logs().find("resuming download of driver id " + id + " at byte"), std::string::npos);
+    EXPECT_EQ(Count("download of driver id " + id + " failed"), 1u);
 }
 
 }  // namespace
