@@ -332,9 +332,11 @@ bool WaitForNetWork(const plat::CEvent* stop) {
         const std::string url = kvadl::LoadServiceConfig().url;
         if (!url.empty()) {
             const auto r = kvadl::Fetch(url + "/catalogue/", 64 * 1024, 15000);
-            // Any HTTP answer (even 403 or 404) means the service is reachable.
+            // Any HTTP answer (even 403 or 404) means the service is reachable; so does a server
+            // whose certificate is refused: the round goes on and its fetch says why it failed,
+            // instead of the probe waiting silently for ever.
             const std::string folder = kvadl::FileUrlPath(url);
-            if (folder.empty() ? (r.transferred || r.tooLarge) : fs::is_directory(folder)) return true;
+            if (folder.empty() ? (r.transferred || r.tooLarge || r.peerRefused) : fs::is_directory(folder)) return true;
         }
         const plat::CEvent* events[] = {&shutdown, stop ? stop : &shutdown};
         if (clock.Wait({events[0], events[1]}, kNetworkProbeMs) == plat::WaitResult::Signaled) return false;

@@ -300,4 +300,45 @@ TEST_F(FaultsTest, AServiceKilledMidDownloadFailsItAndTheNextStartResumesIt) {
     EXPECT_EQ(Count("download of driver id " + id + " failed"), 1u);
 }
 
+// An https:// update service whose certificate is self-signed: the host refuses it and says why
+// in its log, and nothing of what it serves is taken.
+TEST_F(FaultsTest, AnHttpsServiceWithASelfSignedCertificateIsRefused) {
+    const fs::path service = Dir() / "service";
+    ASSERT_EQ(Run(Kva(Machine()) + " catalogue make " + Quote(service) + " >/dev/null"), 0);
+    ASSERT_EQ(Run("openssl req -x509 -newkey rsa:2048 -nodes -subj /CN=127.0.0.1 -days 1 -keyout " +
+                  Quote(Dir() / "key.pem") + " -out " + Quote(Dir() / "cert.pem") + " >/dev/null 2>&1"),
+              0);
+    // A free port: the first one the TLS server can take and then answers on.
+    std::string port;
+    for (int p = 30000 + static_cast<int>(std::hash<std::string>{}(Dir().string()) % 20000), tries = 0;
+         port.empty() && tries < 20; ++p, ++tries) {
+        Start("cd " + Quote(service) + " && openssl s_server -quiet -WWW -accept " + std::to_string(p) + " -cert " +
+              Quote(Dir() / "cert.pem") + " -key " + Quote(Dir() / "key.pem"));
+        if (kvatest::Eventually(
+                [&] {
+                    return Run("curl -skf -o /dev/null https://127.0.0.1:" + std::to_string(p) +
+                               "/catalogue/default.json") == 0;
+                },
+                std::chrono::seconds(2)))
+            port = std::to_string(p);
+    }
+    ASSERT_FALSE(port.empty()) << "no port for the TLS server";
+    const std::string url = "https://127.0.0.1:" + port;
+    ASSERT_EQ(Run(Kva(Machine()) + " catalogue make " + Quote(service) + " --configure " + url + " >/dev/null"), 0);
+    const fs::path cfg = Machine() / "drive_c/Program Files/Vantor/Pilotdeck/config/commoncfg.xml";
+    std::string xml = ReadAll(cfg);
+    xml.insert(xml.find("</commoncfg>"), "<Update initTime=\"0\" queryPeriod=\"60\"/>\n");
+    std::ofstream(cfg) << xml;
+
+    // The network probe does not look at certificates; the catalogue fetch does.
+    Start(Kva(Machine()) + " host");
+    ASSERT_TRUE(kvatest::Eventually([&] { return Logs().find("cannot fetch the catalogue from " + url) != std::string::npos; },
+                                    std::chrono::seconds(20)))
+        << Logs();
+    const std::string logs = Logs();
+    const std::string line = logs.substr(logs.find("cannot fetch the catalogue from " + url));
+    EXPECT_NE(line.substr(0, line.find('\n')).find("certificate"), std::string::npos) << line;
+    EXPECT_EQ(logs.find("newer packages offered: "), std::string::npos) << "nothing taken from it";
+}
+
 }  // namespace
