@@ -42,8 +42,12 @@ constexpr int kSendLingerMs = 500;  // what a destroyed client's queued posts ge
 constexpr int kPostWaitMs = 100;    // how long a post waits for room in a full queue
 constexpr int kRecvLingerMs = 100;  // for the Bye
 constexpr int kReconnectMs = 20;
-constexpr int kReconnectMaxMs = 500;
+// Without a hub the sockets retry with a doubling wait; a laptop without the suite then wakes
+// about once a minute per socket instead of several times a second.
+constexpr int kReconnectMaxMs = 60000;
 constexpr auto kReannounce = std::chrono::seconds(5);
+constexpr auto kReannounceMax = std::chrono::seconds(60);  // no hub at all: one wake-up a minute
+constexpr std::size_t kMaxUnacked = 16;
 constexpr std::size_t kMaxQueued = 1000;  // received items waiting while a callback runs
 constexpr int kRecvBatch = 256;           // frames taken between two polls
 // A callback that runs longer than this gets the other worker to take over receiving; after this
@@ -110,6 +114,7 @@ struct CIPCMessageClient::Impl {
     std::int32_t controlSeq = 0;
     std::deque<std::pair<std::int32_t, std::uint64_t>> unacked;  // (sequence, generation it covers)
     std::chrono::steady_clock::time_point nextAnnounce;  // while an announcement waits for its ack
+    std::chrono::milliseconds reannounceDelay{kReannounce};
     // The receiving socket has a live connection to the hub; written by the receiving role, read at
     // shutdown, when a socket without one is closed at once instead of lingering for nobody.
     std::atomic<bool> hubConnected{false};
@@ -471,8 +476,13 @@ void CIPCMessageClient::Impl::Announce() {
         seq = SendControl(EFrameKind::Subscribe, static_cast<std::int32_t>(topic), static_cast<std::int32_t>(filter));
     }
     subscriptionsSent = subs.size();
+    // A later announcement covers every generation of an earlier one, so with no hub answering
+    // the oldest can go; each repeat waits twice as long as the last, up to a minute.
+    if (unacked.size() >= kMaxUnacked) unacked.pop_front();
+    reannounceDelay = unacked.empty() ? std::chrono::milliseconds(kReannounce)
+                                      : std::min<std::chrono::milliseconds>(reannounceDelay * 2, kReannounceMax);
     unacked.emplace_back(seq, gen);
-    nextAnnounce = std::chrono::steady_clock::now() + kReannounce;
+    nextAnnounce = std::chrono::steady_clock::now() + reannounceDelay;
 }
 
 void CIPCMessageClient::Impl::SendNewSubscriptions() {
@@ -508,6 +518,7 @@ void CIPCMessageClient::Impl::WatchConnection() {
         } else if (event == ZMQ_EVENT_HANDSHAKE_SUCCEEDED) {
             hubConnected = true;
             announced.Reset();
+            unacked.clear();  // their answers died with the old connection; this announcement covers them
             Announce();
         }
     }
@@ -519,6 +530,7 @@ void CIPCMessageClient::Impl::HandleAck(std::int32_t seq) {
         gen = std::max(gen, unacked.front().second);
         unacked.pop_front();
     }
+    if (unacked.empty()) reannounceDelay = kReannounce;
     if (gen == 0) return;
     announced.Set();
     {
