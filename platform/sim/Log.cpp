@@ -69,6 +69,9 @@ void Configure(const std::filesystem::path& stateFolder) {
     std::string props = text.str();
     Replace(props, "${logs}", (stateFolder / "logs").string());
     Replace(props, "${process}", ProcessName() + "-" + std::to_string(getpid()));
+    // log4cplus's pool only serves asynchronous appenders, which the default configuration has
+    // none of; left unset, every configuration would start four idle threads.
+    if (props.find("log4cplus.threadPoolSize") == std::string::npos) props += "\nlog4cplus.threadPoolSize=1\n";
     std::istringstream stream(props);
     log4cplus::PropertyConfigurator config(stream);
     log4cplus::Logger::getRoot().removeAllAppenders();

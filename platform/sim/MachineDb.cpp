@@ -69,6 +69,7 @@ bool CMachineDb::Open(const std::filesystem::path& stateFolder) {
 }
 
 CMachineDb::~CMachineDb() {
+    for (auto& [sql, st] : m_statements) sqlite3_finalize(st.stmt);
     if (m_db) sqlite3_close_v2(m_db);
 }
 
@@ -107,12 +108,45 @@ bool CMachineDb::CreateSchema() {
     });
 }
 
+sqlite3_stmt* CMachineDb::Prepare(const char* sql, bool* cached) {
+    // A statement is parsed once per connection and reused; a statement already stepping (a row
+    // callback running the same query again) gets a one-off copy.
+    auto it = m_statements.find(sql);
+    if (it != m_statements.end() && !it->second.busy) {
+        it->second.busy = true;
+        *cached = true;
+        return it->second.stmt;
+    }
+    sqlite3_stmt* stmt = nullptr;
+    const bool keep = it == m_statements.end();
+    if (sqlite3_prepare_v3(m_db, sql, -1, keep ? SQLITE_PREPARE_PERSISTENT : 0, &stmt, nullptr) != SQLITE_OK) {
+        sqlite3_finalize(stmt);
+        return nullptr;
+    }
+    // Only single statements are kept: sqlite3_prepare stops at the first one of a script.
+    *cached = keep;
+    if (keep) m_statements.emplace(sql, CStatement{stmt, true});
+    return stmt;
+}
+
+void CMachineDb::Release(const char* sql, sqlite3_stmt* stmt, bool cached) {
+    if (!cached) {
+        sqlite3_finalize(stmt);
+        return;
+    }
+    // Reset ends the statement's read transaction, so the connection holds no lock between calls.
+    sqlite3_reset(stmt);
+    sqlite3_clear_bindings(stmt);
+    m_statements[sql].busy = false;
+}
+
 bool CMachineDb::Exec(const char* sql, const std::vector<DbValue>& params,
                       const std::function<void(sqlite3_stmt*)>& row) {
     std::lock_guard lock(m_mtx);
     if (!m_db) return false;
-    sqlite3_stmt* stmt = nullptr;
-    if (sqlite3_prepare_v2(m_db, sql, -1, &stmt, nullptr) != SQLITE_OK) return false;
+    bool cached = false;
+    sqlite3_stmt* stmt = Prepare(sql, &cached);
+    if (!stmt) return false;
     for (std::size_t i = 0; i < params.size(); ++i) {
         const int idx = static_cast<int>(i) + 1;
         if (auto* n = std::get_if<std::int64_t>(&params[i])) {
@@ -124,10 +158,15 @@ bool CMachineDb::Exec(const char* sql, const std::vector<DbValue>& params,
         }
     }
     int rc;
-    while ((rc = sqlite3_step(stmt)) == SQLITE_ROW) {
-        if (row) row(stmt);
+    try {
+        while ((rc = sqlite3_step(stmt)) == SQLITE_ROW) {
+            if (row) row(stmt);
+        }
+    } catch (...) {
+        Release(sql, stmt, cached);
+        throw;
     }
-    sqlite3_finalize(stmt);
+    Release(sql, stmt, cached);
     return rc == SQLITE_DONE;
 }
 

@@ -10,6 +10,7 @@
 #include <mutex>
 #include <optional>
 #include <string>
+#include <unordered_map>
 #include <variant>
 #include <vector>
 
@@ -46,10 +47,19 @@ private:
     CMachineDb() = default;
     bool OpenFile(const std::filesystem::path& folder);
     bool CreateSchema();
+    sqlite3_stmt* Prepare(const char* sql, bool* cached);
+    void Release(const char* sql, sqlite3_stmt* stmt, bool cached);
+
+    struct CStatement {
+        sqlite3_stmt* stmt = nullptr;
+        bool busy = false;
+    };
 
     std::recursive_mutex m_mtx;
     sqlite3* m_db = nullptr;
     std::filesystem::path m_folder;
+    // Prepared statements by their text; only touched under m_mtx.
+    std::unordered_map<std::string, CStatement> m_statements;
 };
 
 std::string ColumnText(sqlite3_stmt* stmt, int col);

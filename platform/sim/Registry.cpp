@@ -245,6 +245,58 @@ LONG RegGetString(HKEY key, std::wstring_view name, std::wstring* value) {
     return rc;
 }
 
+LONG RegGetStringAt(HKEY root, std::wstring_view subKey, std::wstring_view name, std::wstring* value) {
+    HKEY hive = 0;
+    std::vector<std::string> parts;
+    if (LONG rc = FullParts(root, subKey, &hive, &parts); rc != kErrorSuccess) return rc;
+    // One query for key and value: callers reading one value from thousands of keys pay for the
+    // key lookup, the liveness check and the value read only once.
+    LONG rc = kErrorFileNotFound;
+    std::optional<std::string> volatileBoot;
+    std::string text;
+    sim::CMachineDb::Current().Exec(
+        "SELECT k.volatile_boot, v.type, v.text FROM reg_keys k LEFT JOIN reg_values v "
+        "ON v.key_id=k.id AND v.lname=? WHERE k.hive=? AND k.lpath=?",
+        {AsciiLower(ToUtf8(name)), static_cast<std::int64_t>(hive), AsciiLower(Join(parts, parts.size()))},
+        [&](sqlite3_stmt* s) {
+            if (sqlite3_column_type(s, 0) != SQLITE_NULL) volatileBoot = sim::ColumnText(s, 0);
+            if (sqlite3_column_type(s, 1) == SQLITE_NULL) return;
+            rc = sqlite3_column_int(s, 1) == kTypeString ? kErrorSuccess : kErrorUnsupportedType;
+            text = sim::ColumnText(s, 2);
+        });
+    if (volatileBoot && *volatileBoot != BootId()) return kErrorFileNotFound;
+    if (rc == kErrorSuccess && value) *value = FromUtf8(text);
+    return rc;
+}
+
+LONG RegGetStringsBelow(HKEY root, std::wstring_view subKey, std::wstring_view name,
+                        std::map<std::string, std::wstring>* values) {
+    if (!values) return kErrorInvalidParameter;
+    values->clear();
+    HKEY hive = 0;
+    std::vector<std::string> parts;
+    if (LONG rc = FullParts(root, subKey, &hive, &parts); rc != kErrorSuccess) return rc;
+    const std::string prefix = AsciiLower(Join(parts, parts.size())) + "\\";
+    std::optional<std::string> boot;
+    // The children's paths sort between "prefix\\" and "prefix]" (']' follows '\\'), so the key index
+    // serves the range.
+    bool ok = sim::CMachineDb::Current().Exec(
+        "SELECT k.lpath, k.volatile_boot, v.text FROM reg_keys k JOIN reg_values v "
+        "ON v.key_id=k.id AND v.lname=? AND v.type=? WHERE k.hive=? AND k.lpath>? AND k.lpath<?",
+        {AsciiLower(ToUtf8(name)), static_cast<std::int64_t>(kTypeString), static_cast<std::int64_t>(hive), prefix,
+         prefix.substr(0, prefix.size() - 1) + "]"},
+        [&](sqlite3_stmt* s) {
+            std::string child = sim::ColumnText(s, 0).substr(prefix.size());
+            if (child.find('\\') != std::string::npos) return;  // deeper than one level
+            if (sqlite3_column_type(s, 1) != SQLITE_NULL) {
+                if (!boot) boot = BootId();
+                if (sim::ColumnText(s, 1) != *boot) return;
+            }
+            (*values)[std::move(child)] = FromUtf8(sim::ColumnText(s, 2));
+        });
+    return ok ? kErrorSuccess : kErrorInternal;
+}
+
 LONG RegSetDword(HKEY key, std::wstring_view name, DWORD value) {
     return SetValue(key, name, kTypeDword, value, std::nullopt);
 }

@@ -42,8 +42,12 @@ constexpr int kSendLingerMs = 500;  // what a destroyed client's queued posts ge
 constexpr int kPostWaitMs = 100;    // how long a post waits for room in a full queue
 constexpr int kRecvLingerMs = 100;  // for the Bye
 constexpr int kReconnectMs = 20;
-constexpr int kReconnectMaxMs = 500;
+// Without a hub the sockets retry with a doubling wait; a laptop without the suite then wakes
+// about once a minute per socket instead of several times a second.
+constexpr int kReconnectMaxMs = 60000;
 constexpr auto kReannounce = std::chrono::seconds(5);
+constexpr auto kReannounceMax = std::chrono::seconds(60);  // no hub at all: one wake-up a minute
+constexpr std::size_t kMaxUnacked = 16;
 constexpr std::size_t kMaxQueued = 1000;  // received items waiting while a callback runs
 constexpr int kRecvBatch = 256;           // frames taken between two polls
 // A callback that runs longer than this gets the other worker to take over receiving; after this
@@ -109,7 +113,11 @@ struct CIPCMessageClient::Impl {
     std::size_t subscriptionsSent = 0;
     std::int32_t controlSeq = 0;
     std::deque<std::pair<std::int32_t, std::uint64_t>> unacked;  // (sequence, generation it covers)
-    std::chrono::steady_clock::time_point nextAnnounce;
+    std::chrono::steady_clock::time_point nextAnnounce;  // while an announcement waits for its ack
+    std::chrono::milliseconds reannounceDelay{kReannounce};
+    // The receiving socket has a live connection to the hub; written by the receiving role, read at
+    // shutdown, when a socket without one is closed at once instead of lingering for nobody.
+    std::atomic<bool> hubConnected{false};
 
     std::mutex ackMutex;
     std::condition_variable ackCv;
@@ -237,7 +245,6 @@ void CIPCMessageClient::Impl::Start(const std::shared_ptr<Impl>& self) {
     sendOpen = true;
     if (receive) {
         Announce();
-        nextAnnounce = std::chrono::steady_clock::now() + kReannounce;
         for (int i = 0; i < (singleThread ? 1 : 2); ++i) workers[i] = std::thread([self] { self->Work(); });
     }
 }
@@ -284,6 +291,8 @@ void CIPCMessageClient::Impl::ShutdownOnce() {
     {
         std::lock_guard lock(sendMutex);
         sendOpen = false;
+        // Queued posts get their linger only when there is a hub to take them.
+        if (receive && !broken && !hubConnected) sendSock.set(zmq::sockopt::linger, 0);
         sendSock.close();
     }
     std::lock_guard lock(ctlMutex);
@@ -392,8 +401,15 @@ bool CIPCMessageClient::Impl::ReceiveUntilWork(std::vector<zmq::message_t>& batc
                                    {monitor.handle(), 0, ZMQ_POLLIN, 0},
                                    {recvSock.handle(), 0, ZMQ_POLLIN, 0}};
         const int count = paused.load() ? 2 : 3;
-        const auto wait = std::chrono::duration_cast<std::chrono::milliseconds>(nextAnnounce - std::chrono::steady_clock::now());
-        if (zmq_poll(polls, count, std::max<long>(0, static_cast<long>(wait.count()))) < 0 && zmq_errno() != EINTR) {
+        // Only an announcement still waiting for its acknowledgement is repeated; an acknowledged
+        // client sleeps until something arrives (a lost connection shows on the monitor).
+        long timeout = -1;
+        if (!unacked.empty()) {
+            const auto wait =
+                std::chrono::duration_cast<std::chrono::milliseconds>(nextAnnounce - std::chrono::steady_clock::now());
+            timeout = std::max<long>(0, static_cast<long>(wait.count()));
+        }
+        if (zmq_poll(polls, count, timeout) < 0 && zmq_errno() != EINTR) {
             KVA_LOG_ERROR("IPC client " << Hex(endpointId) << " poll failed: " << zmq_strerror(zmq_errno()));
             return false;
         }
@@ -406,10 +422,7 @@ bool CIPCMessageClient::Impl::ReceiveUntilWork(std::vector<zmq::message_t>& batc
         }
         if (polls[1].revents & ZMQ_POLLIN) WatchConnection();
         if (count == 3 && (polls[2].revents & ZMQ_POLLIN)) ReceiveBatch(batch);
-        if (std::chrono::steady_clock::now() >= nextAnnounce) {
-            Announce();
-            nextAnnounce = std::chrono::steady_clock::now() + kReannounce;
-        }
+        if (!unacked.empty() && std::chrono::steady_clock::now() >= nextAnnounce) Announce();
         if (batch.empty()) continue;
         std::unique_lock lock(turnMutex);
         if (stopWorkers) return false;
@@ -429,6 +442,7 @@ bool CIPCMessageClient::Impl::ReceiveUntilWork(std::vector<zmq::message_t>& batc
 }
 
 void CIPCMessageClient::Impl::CloseReceiving() {
+    if (!hubConnected) recvSock.set(zmq::sockopt::linger, 0);
     SendControl(EFrameKind::Bye, 0, 0);
     zmq_socket_monitor(recvSock.handle(), nullptr, 0);
     monitor.close();
@@ -462,7 +476,13 @@ void CIPCMessageClient::Impl::Announce() {
         seq = SendControl(EFrameKind::Subscribe, static_cast<std::int32_t>(topic), static_cast<std::int32_t>(filter));
     }
     subscriptionsSent = subs.size();
+    // A later announcement covers every generation of an earlier one, so with no hub answering
+    // the oldest can go; each repeat waits twice as long as the last, up to a minute.
+    if (unacked.size() >= kMaxUnacked) unacked.pop_front();
+    reannounceDelay = unacked.empty() ? std::chrono::milliseconds(kReannounce)
+                                      : std::min<std::chrono::milliseconds>(reannounceDelay * 2, kReannounceMax);
     unacked.emplace_back(seq, gen);
+    nextAnnounce = std::chrono::steady_clock::now() + reannounceDelay;
 }
 
 void CIPCMessageClient::Impl::SendNewSubscriptions() {
@@ -479,6 +499,7 @@ void CIPCMessageClient::Impl::SendNewSubscriptions() {
         seq = SendControl(EFrameKind::Subscribe, static_cast<std::int32_t>(topic), static_cast<std::int32_t>(filter));
     }
     subscriptionsSent += fresh.size();
+    if (unacked.empty()) nextAnnounce = std::chrono::steady_clock::now() + kReannounce;
     unacked.emplace_back(seq, gen);
 }
 
@@ -492,9 +513,12 @@ void CIPCMessageClient::Impl::WatchConnection() {
         while (part.more() && zmq_msg_recv(part.handle(), monitor.handle(), 0) >= 0) {
         }
         if (event == ZMQ_EVENT_DISCONNECTED) {
+            hubConnected = false;
             announced.Reset();
         } else if (event == ZMQ_EVENT_HANDSHAKE_SUCCEEDED) {
+            hubConnected = true;
             announced.Reset();
+            unacked.clear();  // their answers died with the old connection; this announcement covers them
             Announce();
         }
     }
@@ -506,6 +530,7 @@ void CIPCMessageClient::Impl::HandleAck(std::int32_t seq) {
         gen = std::max(gen, unacked.front().second);
         unacked.pop_front();
     }
+    if (unacked.empty()) reannounceDelay = kReannounce;
     if (gen == 0) return;
     announced.Set();
     {

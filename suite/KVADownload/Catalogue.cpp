@@ -6,6 +6,7 @@
 #include <memory>
 #include <nlohmann/json.hpp>
 
+#include "Internal.h"
 #include "kva/platform/Machine.h"
 
 namespace {
@@ -60,6 +61,15 @@ bool Base64Decode(const std::string& textIn, std::string* bytes) {
 CatalogueVerdict CheckCatalogue(const std::string& body, const std::string& signatureBase64,
                                 const std::vector<unsigned char>& makerKey, std::int64_t nowSeconds,
                                 std::uint64_t lastAcceptedVersion, std::string* reason, std::uint64_t* version) {
+    nlohmann::json doc;
+    return kvadl::CheckCatalogue(body, signatureBase64, makerKey, nowSeconds, lastAcceptedVersion, reason, version,
+                                 &doc);
+}
+
+CatalogueVerdict kvadl::CheckCatalogue(const std::string& body, const std::string& signatureBase64,
+                                       const std::vector<unsigned char>& makerKey, std::int64_t nowSeconds,
+                                       std::uint64_t lastAcceptedVersion, std::string* reason, std::uint64_t* version,
+                                       nlohmann::json* parsed) {
     auto refuse = [&](CatalogueVerdict v, std::string why) {
         if (reason) *reason = std::move(why);
         return v;
@@ -70,7 +80,8 @@ CatalogueVerdict CheckCatalogue(const std::string& body, const std::string& sign
     if (makerKey.size() != 32) return refuse(CatalogueVerdict::BadSignature, "no valid maker key configured");
     if (!Base64Decode(signatureBase64, &sig) || !Verify(body, sig, makerKey))
         return refuse(CatalogueVerdict::BadSignature, "catalogue signature does not verify (tampered or wrong key)");
-    const auto doc = nlohmann::json::parse(body, nullptr, false);
+    nlohmann::json& doc = *parsed;
+    doc = nlohmann::json::parse(body, nullptr, false);
     if (!doc.is_object() || !doc.contains("version") || !doc["version"].is_number_unsigned() ||
         !doc.contains("expires") || !doc["expires"].is_number_integer() || !doc.contains("packages") ||
         !doc["packages"].is_array())

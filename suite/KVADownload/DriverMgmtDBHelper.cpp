@@ -28,6 +28,7 @@ Db Open() {
     sqlite3_busy_timeout(raw, 5000);
     const char* schema =
         "PRAGMA journal_mode=WAL;"
+        "PRAGMA synchronous=NORMAL;"
         "CREATE TABLE IF NOT EXISTS finished_update ("
         " row INTEGER PRIMARY KEY AUTOINCREMENT, driver_id TEXT NOT NULL, day_start_text TEXT, aux TEXT,"
         " file_size INTEGER, cur_version TEXT, next_version TEXT, day_start INTEGER);";

@@ -72,6 +72,8 @@ FetchResult Fetch(const std::string& url, std::size_t limit, long timeoutMs, con
     curl_slist_free_all(headers);
     r.tooLarge = sink.tooLarge;
     if (rc != CURLE_OK) {
+        r.peerRefused = rc == CURLE_PEER_FAILED_VERIFICATION || rc == CURLE_SSL_CACERT_BADFILE ||
+                        rc == CURLE_SSL_ISSUER_ERROR;
         r.error = sink.tooLarge ? "answer larger than " + std::to_string(limit) + " bytes"
                                 : std::string(*errbuf ? errbuf : curl_easy_strerror(rc));
         return r;

@@ -10,6 +10,7 @@ struct FetchResult {
     bool transferred = false;  // a complete answer came (any HTTP status)
     long status = 0;           // HTTP status; 200 for a file:// read that succeeded
     bool tooLarge = false;     // the body passed `limit` and was cut off
+    bool peerRefused = false;  // the server answered, but its TLS certificate did not verify
     std::string body;
     std::string error;         // why nothing (or only part) came
 };

@@ -2,6 +2,10 @@
 
 #include <pugixml.hpp>
 
+#include <functional>
+#include <mutex>
+#include <unordered_map>
+
 #include "Internal.h"
 #include "KVADownload/PackageJson.h"
 #include "Util/SuitePaths.h"
@@ -19,6 +23,87 @@ constexpr const char* kLastCheckFile = "\\DriverUpgrade\\LastCheckTime.xml";
 constexpr const wchar_t* kIgnoredKey = L"SOFTWARE\\Vantor\\KVADownload\\Ignored";
 
 fs::path Host(const std::string& windowsPath) { return plat::ToHostPath(windowsPath); }
+
+struct CStringWriter : pugi::xml_writer {
+    std::string text;
+    void write(const void* data, std::size_t size) override { text.append(static_cast<const char*>(data), size); }
+};
+
+constexpr std::uintmax_t kMaxDescriptionBytes = 1 << 20;
+const std::string kNoDescriptions = "{}";
+
+std::string DescriptionXml(const std::string& id, int updateType, long long savedAt, const std::string& package,
+                           const std::string& descriptions) {
+    pugi::xml_document doc;
+    pugi::xml_node root = doc.append_child("DriverInfo");
+    root.append_attribute("id") = id.c_str();
+    root.append_attribute("updateType") = updateType;
+    root.append_attribute("savedAt") = savedAt;
+    root.append_child("Package").append_child(pugi::node_pcdata).set_value(package.c_str());
+    root.append_child("Descriptions").append_child(pugi::node_pcdata).set_value(descriptions.c_str());
+    CStringWriter out;
+    doc.save(out, "  ");
+    return std::move(out.text);
+}
+
+// The savedAt attribute of a stored description, -1 when there is none; the comparison that follows
+// checks the rest byte for byte, so a plain search is enough here.
+long long SavedAt(const std::string& xml) {
+    constexpr std::string_view kAttr = "savedAt=\"";
+    const auto at = xml.find(kAttr);
+    if (at == std::string::npos) return -1;
+    long long v = 0;
+    std::size_t i = at + kAttr.size();
+    if (i >= xml.size() || xml[i] < '0' || xml[i] > '9') return -1;
+    for (; i < xml.size() && xml[i] >= '0' && xml[i] <= '9' && v < 1'000'000'000'000'000LL; ++i) v = v * 10 + (xml[i] - '0');
+    return v;
+}
+
+std::size_t DescriptionKey(const std::string& package, const std::string& descriptions, int updateType) {
+    const std::hash<std::string> h;
+    std::size_t key = h(package);
+    key ^= h(descriptions) + 0x9e3779b97f4a7c15ULL + (key << 6) + (key >> 2);
+    key ^= static_cast<std::size_t>(updateType) + 0x9e3779b97f4a7c15ULL + (key << 6) + (key >> 2);
+    return key;
+}
+
+// The descriptions this process last wrote or found unchanged, by file: a key of what went in and
+// the file's modification time. A file whose time moved, or that is gone, is read again, so edits
+// and deletions by anyone else are still seen.
+class CDescriptionMemo {
+public:
+    bool Unchanged(const fs::path& file, std::size_t key) const {
+        std::error_code ec;
+        const auto mtime = fs::last_write_time(file, ec);
+        if (ec) return false;
+        std::lock_guard lock(m_mtx);
+        const auto it = m_seen.find(file.native());
+        return it != m_seen.end() && it->second.key == key && it->second.mtime == mtime;
+    }
+    void Remember(const fs::path& file, std::size_t key) {
+        std::error_code ec;
+        const auto mtime = fs::last_write_time(file, ec);
+        std::lock_guard lock(m_mtx);
+        if (ec) {
+            m_seen.erase(file.native());
+            return;
+        }
+        // Packages leave catalogues; a bound keeps the ones long gone from piling up.
+        if (m_seen.size() >= kMaxRemembered && !m_seen.count(file.native())) m_seen.clear();
+        m_seen[file.native()] = {key, mtime};
+    }
+
+private:
+    static constexpr std::size_t kMaxRemembered = 50000;
+    struct CSeen {
+        std::size_t key = 0;
+        fs::file_time_type mtime;
+    };
+    mutable std::mutex m_mtx;
+    std::unordered_map<std::string, CSeen> m_seen;
+};
+
+CDescriptionMemo g_memo;
 
 bool RemoveTree(const fs::path& p) {
     std::error_code ec;
@@ -102,21 +187,26 @@ int CDetectedFolderMgr::ReadDrvInfo(const std::string& language, _TOBEUPDATE_DRI
 bool CDetectedFolderMgr::WriteDrvInfo(const _TOBEUPDATE_DRIVER_INFO& info, const std::string& descriptionsJson,
                                       int updateType) const {
     if (m_folder.empty() || info.strDriverID != m_id) return false;
-    pugi::xml_document doc;
-    pugi::xml_node root = doc.append_child("DriverInfo");
-    root.append_attribute("id") = m_id.c_str();
-    root.append_attribute("updateType") = updateType;
-    root.append_attribute("savedAt") = static_cast<long long>(kvadl::NowSeconds());
-    root.append_child("Package").append_child(pugi::node_pcdata).set_value(PackageToJson(info).dump().c_str());
-    root.append_child("Descriptions")
-        .append_child(pugi::node_pcdata)
-        .set_value(descriptionsJson.empty() ? "{}" : descriptionsJson.c_str());
-    std::ostringstream out;
-    doc.save(out, "  ");
-    if (!kvadl::WriteFileAtomic(Host(m_folder + "\\" + kDriverInfoFile), out.str())) {
+    const fs::path file = Host(m_folder + "\\" + kDriverInfoFile);
+    const std::string package = PackageToJson(info).dump();
+    const std::string& descriptions = descriptionsJson.empty() ? kNoDescriptions : descriptionsJson;
+    // Every check offers mostly the descriptions it offered before; an unchanged one keeps its file
+    // and its time. Rewriting thousands of files a round cost more than the rest of the check.
+    const std::size_t key = DescriptionKey(package, descriptions, updateType);
+    if (g_memo.Unchanged(file, key)) return true;
+    if (const auto old = kvadl::ReadFile(file, kMaxDescriptionBytes)) {
+        const long long savedAt = SavedAt(*old);
+        if (savedAt >= 0 && DescriptionXml(m_id, updateType, savedAt, package, descriptions) == *old) {
+            g_memo.Remember(file, key);
+            return true;
+        }
+    }
+    const std::string text = DescriptionXml(m_id, updateType, kvadl::NowSeconds(), package, descriptions);
+    if (!kvadl::WriteFileAtomic(file, text)) {
         KVA_LOG_ERROR("cannot write package description of driver id " << m_id);
         return false;
     }
+    g_memo.Remember(file, key);
     return true;
 }
 

@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "KVADownload/Catalogue.h"
 #include "KVADownload/UpdateInfo.h"
 
 namespace kvadl {
@@ -29,6 +30,13 @@ struct CatalogueEntry {
 // Fetches, checks and accepts the machine's catalogue; on refusal (logged with its reason) or a
 // network failure falls back to the last accepted one. nullopt when there is none at all.
 std::optional<std::vector<CatalogueEntry>> CurrentCatalogue(bool fetch);
+
+// CheckCatalogue that also hands back the parsed document (whatever the verdict), so an accepted
+// catalogue is parsed once.
+CatalogueVerdict CheckCatalogue(const std::string& body, const std::string& signatureBase64,
+                                const std::vector<unsigned char>& makerKey, std::int64_t nowSeconds,
+                                std::uint64_t lastAcceptedVersion, std::string* reason, std::uint64_t* version,
+                                nlohmann::json* parsed);
 
 // Resolves a package URL of the catalogue against the service URL (absolute URLs pass).
 std::string ResolveUrl(const std::string& base, const std::string& url);

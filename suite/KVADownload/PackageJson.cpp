@@ -17,48 +17,49 @@ const json& Sub(const json& obj, const char* key) {
 }  // namespace
 
 json PackageToJson(const _TOBEUPDATE_DRIVER_INFO& p) {
+    // Built member by member: a nested initializer list copies every value once more, and this runs
+    // for every package of every check.
     json textByKey = json::object();
     for (const auto& [type, pairs] : p.policy.textByKey) {
-        json list = json::array();
-        for (const auto& [name, desc] : pairs) list.push_back({name, desc});
-        textByKey[type] = list;
+        json& list = textByKey[type] = json::array();
+        for (const auto& [name, desc] : pairs) list.push_back(json::array({name, desc}));
     }
-    return {
-        {"strDriverID", p.strDriverID},
-        {"strDriverName", p.strDriverName},
-        {"strCurVersion", p.strCurVersion},
-        {"auxValue", p.auxValue},
-        {"strAux1", p.strAux1},
-        {"versionInfo",
-         {{"strAux3", p.versionInfo.strAux3},
-          {"strNextVersion", p.versionInfo.strNextVersion},
-          {"strNextVersionID", p.versionInfo.strNextVersionID},
-          {"strUrl", p.versionInfo.strUrl},
-          {"strAux4", p.versionInfo.strAux4},
-          {"strVersionType", p.versionInfo.strVersionType},
-          {"FileSize", p.versionInfo.FileSize}}},
-        {"policy",
-         {{"updateType", p.policy.updateType},
-          {"restartLevel1", p.policy.restartLevel1},
-          {"restartLevel2", p.policy.restartLevel2},
-          {"flagAux1", p.policy.flagAux1},
-          {"flagAux2", p.policy.flagAux2},
-          {"forceFlag", p.policy.forceFlag},
-          {"idleAllowed", p.policy.idleAllowed},
-          {"strAux5", p.policy.strAux5},
-          {"auxList2", p.policy.auxList2},
-          {"processList", p.policy.processList},
-          {"auxList3", p.policy.auxList3},
-          {"textByKey", textByKey}}},
-        {"auxList", p.auxList},
-        {"strAux2", p.strAux2},
-        {"hashInfo",
-         {{"strAux6", p.hashInfo.strAux6},
-          {"auxSize", p.hashInfo.auxSize},
-          {"strHashAlgo", p.hashInfo.strHashAlgo},
-          {"strHash", p.hashInfo.strHash}}},
-        {"isInvolovedA", p.isInvolovedA},
-    };
+    json out = json::object();
+    out["strDriverID"] = p.strDriverID;
+    out["strDriverName"] = p.strDriverName;
+    out["strCurVersion"] = p.strCurVersion;
+    out["auxValue"] = p.auxValue;
+    out["strAux1"] = p.strAux1;
+    json& version = out["versionInfo"] = json::object();
+    version["strAux3"] = p.versionInfo.strAux3;
+    version["strNextVersion"] = p.versionInfo.strNextVersion;
+    version["strNextVersionID"] = p.versionInfo.strNextVersionID;
+    version["strUrl"] = p.versionInfo.strUrl;
+    version["strAux4"] = p.versionInfo.strAux4;
+    version["strVersionType"] = p.versionInfo.strVersionType;
+    version["FileSize"] = p.versionInfo.FileSize;
+    json& policy = out["policy"] = json::object();
+    policy["updateType"] = p.policy.updateType;
+    policy["restartLevel1"] = p.policy.restartLevel1;
+    policy["restartLevel2"] = p.policy.restartLevel2;
+    policy["flagAux1"] = p.policy.flagAux1;
+    policy["flagAux2"] = p.policy.flagAux2;
+    policy["forceFlag"] = p.policy.forceFlag;
+    policy["idleAllowed"] = p.policy.idleAllowed;
+    policy["strAux5"] = p.policy.strAux5;
+    policy["auxList2"] = p.policy.auxList2;
+    policy["processList"] = p.policy.processList;
+    policy["auxList3"] = p.policy.auxList3;
+    policy["textByKey"] = std::move(textByKey);
+    out["auxList"] = p.auxList;
+    out["strAux2"] = p.strAux2;
+    json& hash = out["hashInfo"] = json::object();
+    hash["strAux6"] = p.hashInfo.strAux6;
+    hash["auxSize"] = p.hashInfo.auxSize;
+    hash["strHashAlgo"] = p.hashInfo.strHashAlgo;
+    hash["strHash"] = p.hashInfo.strHash;
+    out["isInvolovedA"] = p.isInvolovedA;
+    return out;
 }
 
 bool PackageFromJson(const json& obj, _TOBEUPDATE_DRIVER_INFO& p) {

@@ -2,8 +2,11 @@
 
 #include <openssl/rand.h>
 
+#include <cstdio>
 #include <ctime>
 #include <fstream>
+#include <map>
+#include <memory>
 #include <mutex>
 
 #include "Fetch.h"
@@ -28,6 +31,7 @@ namespace {
 
 constexpr const wchar_t* kLibraryKey = L"SOFTWARE\\Vantor\\KVADownload";
 constexpr const wchar_t* kInventoryKey = L"SOFTWARE\\Vantor\\Inventory\\";
+constexpr const wchar_t* kIgnoredKey = L"SOFTWARE\\Vantor\\KVADownload\\Ignored";
 constexpr long kCatalogueTimeoutMs = 60000;
 constexpr std::uint32_t kNetworkProbeMs = 30000;
 
@@ -35,12 +39,16 @@ std::mutex g_catalogueMutex;  // one acceptance at a time: read, check and store
 std::string g_lastRefusal;    // guarded by g_catalogueMutex
 
 std::string ReadMachineString(const std::wstring& key, const wchar_t* name) {
-    plat::HKEY h = 0;
-    if (plat::RegOpenKey(plat::kHKeyLocalMachine, key, plat::kKeyRead, &h) != plat::kErrorSuccess) return {};
     std::wstring value;
-    const bool ok = plat::RegGetString(h, name, &value) == plat::kErrorSuccess;
+    if (plat::RegGetStringAt(plat::kHKeyLocalMachine, key, name, &value) != plat::kErrorSuccess) return {};
+    return plat::ToUtf8(value);
+}
+
+bool MachineKeyExists(const std::wstring& key) {
+    plat::HKEY h = 0;
+    if (plat::RegOpenKey(plat::kHKeyLocalMachine, key, plat::kKeyRead, &h) != plat::kErrorSuccess) return false;
     plat::RegCloseKey(h);
-    return ok ? plat::ToUtf8(value) : std::string();
+    return true;
 }
 
 bool WriteMachineString(const std::wstring& key, const wchar_t* name, const std::string& value) {
@@ -65,10 +73,10 @@ std::uint64_t AcceptedVersion() {
     }
 }
 
-std::vector<kvadl::CatalogueEntry> Entries(const std::string& body) {
+std::vector<kvadl::CatalogueEntry> Entries(const json& doc) {
     std::vector<kvadl::CatalogueEntry> out;
-    const json doc = json::parse(body, nullptr, false);
     if (!doc.is_object() || !doc.contains("packages")) return out;
+    out.reserve(doc["packages"].size());
     for (const auto& p : doc["packages"]) {
         kvadl::CatalogueEntry e;
         if (!PackageFromJson(p, e.info) || e.info.strDriverID.empty()) continue;
@@ -82,16 +90,28 @@ std::vector<kvadl::CatalogueEntry> Entries(const std::string& body) {
 
 // REQUIRES: g_catalogueMutex held. The stored copy, its signature checked again (a copy altered
 // on disk is not used); its age is not held against it, it is what we last knew.
-std::optional<std::string> LastAccepted(const kvadl::ServiceConfig& cfg) {
+std::optional<json> LastAccepted(const kvadl::ServiceConfig& cfg) {
     auto body = kvadl::ReadFile(AcceptedFile(".json"), kMaxCatalogueBytes);
     auto sig = kvadl::ReadFile(AcceptedFile(".json.sig"), kMaxSignatureBytes);
     if (!body || !sig) return std::nullopt;
     std::string why;
-    if (CheckCatalogue(*body, *sig, cfg.makerKey, INT64_MIN, 0, &why) != CatalogueVerdict::Accepted) {
+    json doc;
+    if (kvadl::CheckCatalogue(*body, *sig, cfg.makerKey, INT64_MIN, 0, &why, nullptr, &doc) !=
+        CatalogueVerdict::Accepted) {
         KVA_LOG_ERROR("stored catalogue not usable: " << why);
         return std::nullopt;
     }
-    return body;
+    return doc;
+}
+
+// Stores an accepted catalogue unless the stored copy already is this one.
+bool KeepAccepted(const std::string& body, const std::string& sig, std::uint64_t version) {
+    const auto storedSig = kvadl::ReadFile(AcceptedFile(".json.sig"), kMaxSignatureBytes);
+    const bool same = storedSig && *storedSig == sig && AcceptedVersion() == version &&
+                      kvadl::ReadFile(AcceptedFile(".json"), kMaxCatalogueBytes) == body;
+    if (same) return true;
+    return kvadl::WriteFileAtomic(AcceptedFile(".json.sig"), sig) && kvadl::WriteFileAtomic(AcceptedFile(".json"), body) &&
+           WriteMachineString(kLibraryKey, L"CatalogueVersion", std::to_string(version));
 }
 
 // Fetches name.json and its signature; false when the service has no such catalogue or failed.
@@ -164,12 +184,17 @@ bool WriteFileAtomic(const fs::path& file, const std::string& bytes) {
 }
 
 std::optional<std::string> ReadFile(const fs::path& file, std::uintmax_t limit) {
-    std::error_code ec;
-    const auto size = fs::file_size(file, ec);
-    if (ec || size > limit) return std::nullopt;
-    std::ifstream in(file, std::ios::binary);
-    std::string data(static_cast<std::size_t>(size), '\0');
-    if (!in.read(data.data(), static_cast<std::streamsize>(size))) return std::nullopt;
+    // One open and sequential reads: this runs for every package description of a check.
+    std::unique_ptr<std::FILE, int (*)(std::FILE*)> in(std::fopen(file.c_str(), "rb"), std::fclose);
+    if (!in) return std::nullopt;
+    std::string data;
+    char buf[16384];
+    std::size_t n;
+    while ((n = std::fread(buf, 1, sizeof(buf), in.get())) > 0) {
+        if (data.size() + n > limit) return std::nullopt;
+        data.append(buf, n);
+    }
+    if (std::ferror(in.get())) return std::nullopt;
     return data;
 }
 
@@ -183,13 +208,14 @@ std::optional<std::vector<CatalogueEntry>> CurrentCatalogue(bool fetch) {
         if (got) {
             std::string why;
             std::uint64_t version = 0;
-            const auto verdict = CheckCatalogue(body, sig, cfg.makerKey, NowSeconds(), AcceptedVersion(), &why, &version);
+            json doc;
+            const auto verdict =
+                CheckCatalogue(body, sig, cfg.makerKey, NowSeconds(), AcceptedVersion(), &why, &version, &doc);
             if (verdict == CatalogueVerdict::Accepted) {
                 g_lastRefusal.clear();
-                if (!WriteFileAtomic(AcceptedFile(".json.sig"), sig) || !WriteFileAtomic(AcceptedFile(".json"), body) ||
-                    !WriteMachineString(kLibraryKey, L"CatalogueVersion", std::to_string(version)))
+                if (!KeepAccepted(body, sig, version))
                     KVA_LOG_ERROR("cannot store the accepted catalogue version " << version);
-                return Entries(body);
+                return Entries(doc);
             }
             g_lastRefusal = why;
             KVA_LOG_ERROR("catalogue refused: " << why << "; keeping the last accepted one");
@@ -224,17 +250,23 @@ int GetDriverNewVersionEx(std::vector<_TOBEUPDATE_DRIVER_INFO>& packages, std::v
     const auto cat = kvadl::CurrentCatalogue(refresh != 0);
     if (!cat) return KVADL_NO_CATALOGUE;
     packages.clear();
-    for (const auto& e : *cat) {
+    // Most machines ignore nothing: one look at the parent key spares a lookup per package.
+    const bool anyIgnored = MachineKeyExists(kIgnoredKey);
+    // The whole inventory in one read instead of one read per package.
+    std::map<std::string, std::wstring> inventory;
+    plat::RegGetStringsBelow(plat::kHKeyLocalMachine, kInventoryKey, L"Version", &inventory);
+    for (auto& e : *cat) {
         if (!IsKind(e, {"driver", "firmware"})) continue;
         if (!IsSafePathPart(e.info.strDriverID) || !IsSafePathPart(e.info.versionInfo.strNextVersion)) {
             KVA_LOG_ERROR("catalogue package with an unsafe id or version skipped, driver id " << e.info.strDriverID);
             continue;
         }
-        _TOBEUPDATE_DRIVER_INFO info = e.info;
-        info.strCurVersion = GetInstalledVersion(info.strDriverID);
+        _TOBEUPDATE_DRIVER_INFO info = std::move(e.info);
+        const auto installed = inventory.find(plat::AsciiLower(info.strDriverID));
+        info.strCurVersion = installed == inventory.end() ? std::string() : plat::ToUtf8(installed->second);
         if (CompareVersion(info.strCurVersion, info.versionInfo.strNextVersion) != VERSION_OFFERED_NEWER) continue;
-        const std::wstring ignoredKey = L"SOFTWARE\\Vantor\\KVADownload\\Ignored\\" + plat::FromUtf8(info.strDriverID);
-        if (ReadMachineString(ignoredKey, L"Version") == info.versionInfo.strNextVersion) {
+        const std::wstring ignoredKey = std::wstring(kIgnoredKey) + L"\\" + plat::FromUtf8(info.strDriverID);
+        if (anyIgnored && ReadMachineString(ignoredKey, L"Version") == info.versionInfo.strNextVersion) {
             std::time_t t = 0;
             try {
                 t = static_cast<std::time_t>(std::stoll(ReadMachineString(ignoredKey, L"Time")));
@@ -250,7 +282,8 @@ int GetDriverNewVersionEx(std::vector<_TOBEUPDATE_DRIVER_INFO>& packages, std::v
             continue;
         }
         info.strAux1 = PickDescription(e.descriptions, "en-US");
-        CDetectedFolderMgr(info.strDriverID, 1).WriteDrvInfo(info, e.descriptions.dump(), info.policy.updateType);
+        // The folder is made by the write when the description is new or changed.
+        CDetectedFolderMgr(info.strDriverID, 0).WriteDrvInfo(info, e.descriptions.dump(), info.policy.updateType);
         packages.push_back(std::move(info));
     }
     KVA_LOG_WARN("newer packages offered: " << packages.size() << ", ignored: " << ignored.size());
@@ -299,9 +332,11 @@ bool WaitForNetWork(const plat::CEvent* stop) {
         const std::string url = kvadl::LoadServiceConfig().url;
         if (!url.empty()) {
             const auto r = kvadl::Fetch(url + "/catalogue/", 64 * 1024, 15000);
-            // Any HTTP answer (even 403 or 404) means the service is reachable.
+            // Any HTTP answer (even 403 or 404) means the service is reachable; so does a server
+            // whose certificate is refused: the round goes on and its fetch says why it failed,
+            // instead of the probe waiting silently for ever.
             const std::string folder = kvadl::FileUrlPath(url);
-            if (folder.empty() ? (r.transferred || r.tooLarge) : fs::is_directory(folder)) return true;
+            if (folder.empty() ? (r.transferred || r.tooLarge || r.peerRefused) : fs::is_directory(folder)) return true;
         }
         const plat::CEvent* events[] = {&shutdown, stop ? stop : &shutdown};
         if (clock.Wait({events[0], events[1]}, kNetworkProbeMs) == plat::WaitResult::Signaled) return false;

@@ -72,7 +72,7 @@ struct DataManager::Impl {
             return nullptr;
         }
         sqlite3_busy_timeout(db, 10000);
-        sqlite3_exec(db, "PRAGMA journal_mode=WAL", nullptr, nullptr, nullptr);
+        sqlite3_exec(db, "PRAGMA journal_mode=WAL; PRAGMA synchronous=NORMAL", nullptr, nullptr, nullptr);
         return db;
     }
 };

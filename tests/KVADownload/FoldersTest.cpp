@@ -96,6 +96,48 @@ TEST_F(FoldersTest, DetectedDescriptionsAndOldVersions) {
     EXPECT_TRUE(fs::exists(plat::ToHostPath(GetDownloadPath("01", "1.0", 0))));
 }
 
+// A check offers mostly what it offered before: an unchanged description keeps its file and time,
+// while a change, an edit by someone else or a deleted file is written again.
+TEST_F(FoldersTest, DescriptionsAreRewrittenOnlyWhenTheyDiffer) {
+    auto& clock = plat::CClock::Get();
+    _TOBEUPDATE_DRIVER_INFO info;
+    info.strDriverID = "31";
+    info.versionInfo.strNextVersion = "1.0";
+    CDetectedFolderMgr folder("31", 0);
+    const fs::path file = plat::ToHostPath(folder.Folder() + "\\DriverInfo.xml");
+    auto text = [&] {
+        std::ifstream in(file);
+        return std::string(std::istreambuf_iterator<char>(in), {});
+    };
+    ASSERT_TRUE(folder.WriteDrvInfo(info, R"({"en-US":"a"})", 2)) << "the folder is made by the write";
+    const std::string first = text();
+    ASSERT_NE(first.find("savedAt="), std::string::npos);
+
+    clock.Advance(std::chrono::seconds(90));
+    ASSERT_TRUE(folder.WriteDrvInfo(info, R"({"en-US":"a"})", 2));
+    EXPECT_EQ(text(), first) << "same description, same file";
+
+    for (int change = 0; change < 3; ++change) {
+        SCOPED_TRACE(change);
+        clock.Advance(std::chrono::seconds(90));
+        const std::string before = text();
+        if (change == 2) info.strCurVersion = "0.9";
+        ASSERT_TRUE(folder.WriteDrvInfo(info, R"({"en-US":"b"})", change == 0 ? 2 : 5));
+        EXPECT_NE(text(), before);
+    }
+
+    // Someone else empties the file, then deletes the folder: the next identical write restores it.
+    std::ofstream(file, std::ios::trunc).flush();
+    ASSERT_TRUE(folder.WriteDrvInfo(info, R"({"en-US":"b"})", 5));
+    _TOBEUPDATE_DRIVER_INFO read;
+    EXPECT_NE(folder.ReadDrvInfo("en-US", read), 0);
+    EXPECT_EQ(read.strCurVersion, "0.9");
+    fs::remove_all(file.parent_path());
+    ASSERT_TRUE(folder.WriteDrvInfo(info, R"({"en-US":"b"})", 5));
+    EXPECT_NE(folder.ReadDrvInfo("en-US", read), 0);
+    EXPECT_EQ(read.strAux1, "b");
+}
+
 TEST_F(FoldersTest, IgnoredVersionIsListedApartUntilANewerOneComes) {
     ASSERT_TRUE(Serve(kvatest::Backend::File));
     const std::int64_t expires = plat::CClock::Get().WallMs() / 1000 + 3600;

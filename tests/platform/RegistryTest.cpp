@@ -1,3 +1,5 @@
+#include <map>
+
 #include "TestMachine.h"
 #include "kva/platform/Machine.h"
 #include "kva/platform/Registry.h"
@@ -106,6 +108,47 @@ TEST_F(RegistryTest, DeleteTreeRemovesTheSubtreeOnlyAndRelativeOpensWork) {
     EXPECT_EQ(RegDeleteTree(parent, L"DriverUp"), kErrorFileNotFound);
     RegCloseKey(parent);
     EXPECT_EQ(RegOpenKey(0x1234, L"x", kKeyRead, &key), kErrorInvalidHandle);
+}
+
+// The one-call reads see what a handle would see: no deeper keys, no other types, nothing from a
+// past boot.
+TEST_F(RegistryTest, OneCallReadsAgreeWithHandleReads) {
+    const std::wstring inv = L"SOFTWARE\\Vantor\\Inventory";
+    auto put = [](const std::wstring& path, DWORD options, const wchar_t* name, const std::wstring& text) {
+        HKEY key = 0;
+        ASSERT_EQ(RegCreateKey(kHKeyLocalMachine, path, options, kKeyAllAccess, &key), kErrorSuccess);
+        ASSERT_EQ(RegSetString(key, name, text), kErrorSuccess);
+        RegCloseKey(key);
+    };
+    put(inv + L"\\15", 0, L"Version", L"2.0");
+    put(inv + L"\\Abc", 0, L"VERSION", L"1.1");
+    put(inv + L"\\15\\deeper", 0, L"Version", L"9.9");
+    put(inv + L"\\16", 0, L"Name", L"no version here");
+    put(inv + L"\\Old", kRegOptionVolatile, L"Version", L"0.1");
+    put(L"SOFTWARE\\Vantor\\Inventory2\\x", 0, L"Version", L"sibling, not a child");
+    HKEY key = 0;
+    ASSERT_EQ(RegOpenKey(kHKeyLocalMachine, inv + L"\\16", kKeyAllAccess, &key), kErrorSuccess);
+    ASSERT_EQ(RegSetDword(key, L"Count", 3), kErrorSuccess);
+    RegCloseKey(key);
+
+    std::wstring s;
+    EXPECT_EQ(RegGetStringAt(kHKeyLocalMachine, inv + L"\\ABC", L"version", &s), kErrorSuccess);
+    EXPECT_EQ(s, L"1.1");
+    EXPECT_EQ(RegGetStringAt(kHKeyLocalMachine, inv + L"\\16", L"Version", &s), kErrorFileNotFound);
+    EXPECT_EQ(RegGetStringAt(kHKeyLocalMachine, inv + L"\\16", L"Count", &s), kErrorUnsupportedType);
+    EXPECT_EQ(RegGetStringAt(kHKeyLocalMachine, inv + L"\\17", L"Version", &s), kErrorFileNotFound);
+
+    std::map<std::string, std::wstring> all;
+    ASSERT_EQ(RegGetStringsBelow(kHKeyLocalMachine, inv, L"Version", &all), kErrorSuccess);
+    EXPECT_EQ(all, (std::map<std::string, std::wstring>{{"15", L"2.0"}, {"abc", L"1.1"}, {"old", L"0.1"}}));
+
+    SimulateReboot();
+    EXPECT_EQ(RegGetStringAt(kHKeyLocalMachine, inv + L"\\Old", L"Version", &s), kErrorFileNotFound);
+    ASSERT_EQ(RegGetStringsBelow(kHKeyLocalMachine, inv, L"Version", &all), kErrorSuccess);
+    EXPECT_EQ(all.count("old"), 0u);
+    EXPECT_EQ(all.size(), 2u);
+    ASSERT_EQ(RegGetStringsBelow(kHKeyLocalMachine, L"SOFTWARE\\Nobody", L"Version", &all), kErrorSuccess);
+    EXPECT_TRUE(all.empty());
 }
 
 }  // namespace

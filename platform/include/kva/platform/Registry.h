@@ -3,6 +3,7 @@
 // result code and never throws. Handles are per process and thread-safe.
 #pragma once
 
+#include <map>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -22,6 +23,13 @@ LONG RegCloseKey(HKEY key);
 // A value of the other type gives kErrorUnsupportedType.
 LONG RegGetDword(HKEY key, std::wstring_view name, DWORD* value);
 LONG RegGetString(HKEY key, std::wstring_view name, std::wstring* value);
+// One string value of root\subKey without a handle (RegGetValue); kErrorFileNotFound when the key
+// or the value is missing.
+LONG RegGetStringAt(HKEY root, std::wstring_view subKey, std::wstring_view name, std::wstring* value);
+// The string value `name` of every direct child key of root\subKey, by the child's name in ASCII
+// lower case (children without it are left out); an empty map when the key is missing.
+LONG RegGetStringsBelow(HKEY root, std::wstring_view subKey, std::wstring_view name,
+                        std::map<std::string, std::wstring>* values);
 LONG RegSetDword(HKEY key, std::wstring_view name, DWORD value);
 LONG RegSetString(HKEY key, std::wstring_view name, std::wstring_view value);
 LONG RegDeleteValue(HKEY key, std::wstring_view name);
