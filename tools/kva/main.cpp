@@ -37,6 +37,8 @@ bool PrepareMachine(const CGlobals& globals) {
 int main(int argc, char** argv) {
     CLI::App app{"kva: the KVAUpdaterCheck host, suite, update service and simulated machine"};
     app.require_subcommand(1);
+    // Global options may come before or after the verb: `kva history --state /tmp/m`.
+    app.fallthrough();
     kva::CGlobals globals;
     app.add_option("--state", globals.stateFolder, "State folder of the simulated machine")
         ->envname("KVA_STATE");
