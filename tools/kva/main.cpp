@@ -39,6 +39,7 @@ int main(int argc, char** argv) {
     app.require_subcommand(1);
     // Global options may come before or after the verb: `kva history --state /tmp/m`.
     app.fallthrough();
+    app.footer("Example:\n  kva demo\n  kva --state /tmp/m status\n  kva why 14\nEvery verb has its own --help.\n");
     kva::CGlobals globals;
     app.add_option("--state", globals.stateFolder, "State folder of the simulated machine")
         ->envname("KVA_STATE");
