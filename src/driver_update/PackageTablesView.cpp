@@ -27,12 +27,18 @@ nlohmann::json TableJson(const PackageTableCopy& table) {
 }  // namespace
 
 std::string PackageTablesJson(const PackageTableCopy& forced, const PackageTableCopy& idle,
-                              const std::vector<_TOBEUPDATE_DRIVER_INFO>& notice) {
+                              const std::vector<_TOBEUPDATE_DRIVER_INFO>& notice, const CServiceFlagsView& flags) {
     nlohmann::json ids = nlohmann::json::array();
     for (const auto& r : notice) {
         ids.push_back({{"id", r.strDriverID}, {"name", r.strDriverName}, {"next", r.versionInfo.strNextVersion}});
     }
-    const nlohmann::json doc = {{"forced", TableJson(forced)}, {"idle", TableJson(idle)}, {"notice", ids}};
+    const nlohmann::json service = {{"freeScene", flags.freeScene},
+                                     {"manualUpdateRunning", flags.manualUpdateRunning},
+                                     {"synergyBusy", flags.synergyBusy},
+                                     {"appSetupRunning", flags.appSetupRunning},
+                                     {"writtenAt", flags.writtenAt}};
+    const nlohmann::json doc = {
+        {"forced", TableJson(forced)}, {"idle", TableJson(idle)}, {"notice", ids}, {"service", service}};
     return doc.dump(1, ' ', false, nlohmann::json::error_handler_t::replace);
 }
 
@@ -56,10 +62,16 @@ bool WritePackageTablesFile(const std::string& json) {
 void CKVAServerQuery::PublishPackageTables() {
     // One writer at a time, and the copy taken inside, so an older view never replaces a newer one.
     std::lock_guard publishing(m_mtxTablesView);
+    driver_update::CServiceFlagsView flags;
+    flags.freeScene = m_IsFreeScene;
+    flags.manualUpdateRunning = !m_bSourceComplete[0] || !m_bSourceComplete[1] || !m_bSource2Complete;
+    flags.synergyBusy = m_bSynergyInUse;
+    flags.appSetupRunning = m_bAppSetupRunning;
+    flags.writtenAt = plat::CClock::Get().WallMs() / 1000;
     std::string json;
     {
         std::lock_guard lock(m_mtxTables);
-        json = driver_update::PackageTablesJson(m_mapForceDriver, m_mapIdleDriver, m_vecPopupDriver);
+        json = driver_update::PackageTablesJson(m_mapForceDriver, m_mapIdleDriver, m_vecPopupDriver, flags);
     }
     if (!driver_update::WritePackageTablesFile(json)) KVA_LOG_ERROR("cannot write the package tables view");
 }

@@ -411,3 +411,5 @@ int ReportUpgradeStatusNew(int status, const std::string& versionId, const std::
     }
     return 0;
 }
+
+std::uint64_t GetAcceptedCatalogueVersion() { return AcceptedVersion(); }

@@ -86,6 +86,7 @@ void Make(const Options& o) {
 
 KVA_VERB(catalogue) {
     auto* cat = app.add_subcommand("catalogue", "Build update-service folders");
+    cat->footer("Example:\n  kva catalogue make /tmp/svc --configure file:///tmp/svc --inventory\n");
     cat->require_subcommand(1);
     auto* make = cat->add_subcommand("make", "Write a signed sample catalogue with package archives");
     auto o = std::make_shared<Options>();

@@ -211,6 +211,7 @@ void RunDemo(kva::CGlobals& globals, const CDemoOptions& o) {
 
 KVA_VERB(demo) {
     auto* demo = app.add_subcommand("demo", "Run the update road on a fresh simulated machine");
+    demo->footer("Example:\n  kva demo --rounds 2\n  kva demo --period 10 --time-scale 120\n");
     auto o = std::make_shared<CDemoOptions>();
     demo->add_option("--rounds", o->rounds, "Stop after this many check rounds")->check(CLI::Range(1, 20));
     demo->add_option("--period", o->periodMinutes, "Minutes between rounds (service time)")->check(CLI::Range(1, 600));

@@ -2,16 +2,30 @@
 #include <iomanip>
 #include <iostream>
 
+#include <nlohmann/json.hpp>
+
 #include "KVADownload/DriverMgmtDBHelper.h"
 #include "Verbs.h"
 
 KVA_VERB(history) {
     auto* history = app.add_subcommand("history", "List the update history");
     auto limit = std::make_shared<int>(50);
+    auto json = std::make_shared<bool>(false);
     history->add_option("--limit", *limit, "Rows to show")->check(CLI::Range(1, 100000));
-    history->callback([&globals, limit] {
+    history->add_flag("--json", *json, "A JSON array of the rows, for scripts");
+    history->footer("Example:\n  kva history --limit 10\n  kva history --json\n");
+    history->callback([&globals, limit, json] {
         if (!kva::PrepareMachine(globals)) throw CLI::RuntimeError(1);
         const auto rows = DriverMgmtDBHelper::GetInstance()->GetFinishedUpdateItems(*limit);
+        if (*json) {
+            nlohmann::json out = nlohmann::json::array();
+            for (const auto& r : rows) {
+                out.push_back({{"id", r.strDriverID}, {"from", r.strCurVersion}, {"to", r.strNextVersion},
+                               {"size", r.FileSize}, {"dayStart", r.dayStart}});
+            }
+            std::cout << out.dump(1, ' ', false, nlohmann::json::error_handler_t::replace) << "\n";
+            return;
+        }
         if (rows.empty()) {
             std::cout << "no updates recorded\n";
             return;

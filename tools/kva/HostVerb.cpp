@@ -74,6 +74,7 @@ void BlockSignalsAndWatch() {
 
 KVA_VERB(host) {
     auto* cmd = app.add_subcommand("host", "Run the host service: load the updater library and start it");
+    cmd->footer("Example:\n  kva --state /tmp/m host\n  kva host --cycles 100 --hold-ms 10\n");
     auto cycles = std::make_shared<int>(0);
     auto holdMs = std::make_shared<std::uint32_t>(50);
     cmd->add_option("--cycles", *cycles, "Load, start and unload the library this many times, then exit")

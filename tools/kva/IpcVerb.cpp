@@ -112,6 +112,8 @@ int Listen(const CIpcOptions& o) {
 KVA_VERB(ipc) {
     auto o = std::make_shared<CIpcOptions>();
     auto* ipc = app.add_subcommand("ipc", "Send, publish or listen on the machine's IPC network");
+    ipc->footer("Example:\n  kva ipc listen --id 0xF0000 --topic 0x300000\n"
+                "  kva ipc send --to 0x50000 --from 0x360000 --msg 0x50016 --wait-reply 20000\n");
     ipc->require_subcommand(1);
     ipc->add_option("--endpoint", o->endpoint, "Hub address (default: ipc://<state>/ipc/hub.sock)")->envname("KVA_IPC_ENDPOINT");
     auto prepare = [o, &globals] {

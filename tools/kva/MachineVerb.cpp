@@ -161,6 +161,7 @@ bool Set(const std::string& fact, const std::string& value) {
 
 KVA_VERB(machine) {
     auto* machine = app.add_subcommand("machine", "Show or change the simulated machine");
+    machine->footer("Example:\n  kva machine show\n  kva machine set battery 20\n  kva machine set fullscreen on\n");
     machine->require_subcommand(1);
     machine->add_subcommand("show", "Print the machine's facts, windows, processes and registry")
         ->callback([&globals] {

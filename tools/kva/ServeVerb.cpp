@@ -7,6 +7,7 @@
 
 KVA_VERB(serve) {
     auto* serve = app.add_subcommand("serve", "Serve an update-service folder over HTTP on 127.0.0.1");
+    serve->footer("Example:\n  kva serve /tmp/svc --port 8731\n  kva serve /tmp/svc --fault drop-after=100000\n");
     auto folder = std::make_shared<std::string>();
     auto port = std::make_shared<int>(0);
     auto fault = std::make_shared<std::string>();

@@ -131,6 +131,7 @@ int RunSuite(const CSuiteOptions& options) {
 KVA_VERB(suite) {
     auto options = std::make_shared<CSuiteOptions>();
     auto* suite = app.add_subcommand("suite", "Run the suite's IPC hub and its peers until stopped");
+    suite->footer("Example:\n  kva suite --trace\n  kva suite --do 'synergy 1' --interactive\n");
     suite->add_flag("--trace", options->trace, "Print every item that passes the hub");
     suite->add_option("--scenario", options->scenario, "Steps for the peers, one per line (see SuitePeers.h)")
         ->check(CLI::ExistingFile);

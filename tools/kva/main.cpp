@@ -37,6 +37,9 @@ bool PrepareMachine(const CGlobals& globals) {
 int main(int argc, char** argv) {
     CLI::App app{"kva: the KVAUpdaterCheck host, suite, update service and simulated machine"};
     app.require_subcommand(1);
+    // Global options may come before or after the verb: `kva history --state /tmp/m`.
+    app.fallthrough();
+    app.footer("Example:\n  kva demo\n  kva --state /tmp/m status\n  kva why 14\nEvery verb has its own --help.\n");
     kva::CGlobals globals;
     app.add_option("--state", globals.stateFolder, "State folder of the simulated machine")
         ->envname("KVA_STATE");

@@ -45,6 +45,9 @@ int GetLanternaNewVersionEx(const std::string& language, _TOBEUPDATE_DRIVER_INFO
 // in the detected folder of "101".
 bool GetDiagnoseAnalysisNewVersion();
 
+// The version of the last catalogue this machine accepted; 0 when none yet.
+std::uint64_t GetAcceptedCatalogueVersion();
+
 // Blocks until the update service answers, asking every 30 s of clock time; false when `stop`
 // (or the download manager's shutdown) ends the wait first.
 bool WaitForNetWork(const plat::CEvent* stop = nullptr);
