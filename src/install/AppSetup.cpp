@@ -28,11 +28,6 @@ std::string UserLocale() {
 
 }  // namespace
 
-_TOBEUPDATE_DRIVER_INFO CKVAServerQuery::AppUpdateInfo() {
-    std::lock_guard lock(m_mtxTables);
-    return m_appUpdateInfo;
-}
-
 bool CKVAServerQuery::PostSetupPilotdeckMsg(std::string installFile, int updateType, bool silent) {
     if (installFile.empty()) return false;
     SaveUpdateInfo(AppUpdateInfo(), updateType);

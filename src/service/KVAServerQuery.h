@@ -249,7 +249,6 @@ private:
     // initReportDriverInfor + ReportUpgradeStatusNew on m_report, which several threads share.
     void ReportUpgradeStep(int status, const std::string& id, const std::string& versionId, const std::string& version,
                            const std::string& name, const std::string& typeText);
-    _TOBEUPDATE_DRIVER_INFO AppUpdateInfo();
 
     // Members in the order the service has always kept them.
     report m_report;
