@@ -3,8 +3,8 @@
 // a WMI event reports how it went.
 //
 // upgradePDVersion runs on the IPC thread that asked for it and blocks it until the outcome event
-// (at most 120000 ms of clock time, less when the service stops). GetWmiEventIDCallback runs on a
-// WMI delivery thread. One upgrade at a time per process.
+// (at most 120000 ms of clock time; at once when the stop event given to the constructor is set).
+// GetWmiEventIDCallback runs on a WMI delivery thread. One upgrade at a time per process.
 #pragma once
 
 #include <atomic>
@@ -25,8 +25,12 @@ public:
         kResultRefused = 2,      // the method ran but its first output byte was not 0
         kResultMethodFailed = 3  // the WMI method call failed
     };
+    static constexpr std::uint32_t kEventSuccess = 676;
+    static constexpr std::uint32_t kEventFailure = 677;
+    static constexpr std::uint32_t kWaitMs = 120000;
 
-    UpgradePD() = default;
+    // `stop` (the service's stop event) also ends the wait for the outcome.
+    explicit UpgradePD(const plat::CEvent* stop = nullptr) : m_pStop(stop) {}
     UpgradePD(const UpgradePD&) = delete;
     UpgradePD& operator=(const UpgradePD&) = delete;
 
@@ -34,11 +38,12 @@ public:
     static bool driver_setting_bin(const std::uint8_t* data, std::uint32_t size);
     static void GetWmiEventIDCallback(std::uint32_t eventId);
 
-    // Ends the wait of a running upgrade early (the service is stopping); the result is then that
-    // of a wait that timed out unless success was already reported.
-    static void AbortRunning();
-
 private:
-    plat::CEvent* m_hEvent = nullptr;  // exists only during the wait
+    bool ReadAndHandOver(const std::string& path);
+    int RunFlash();
+    int WaitForOutcome();
+
+    const plat::CEvent* m_pStop;
+    plat::CEvent* m_hEvent = nullptr;  // exists only during the wait; guarded by the running lock
     std::atomic<bool> m_bSuccess{false};
 };
