@@ -151,6 +151,7 @@ bool Set(const std::string& fact, const std::string& value) {
     if (fact == "window-remove") return RemoveWindows(value);
     if (fact == "process-add") return plat::AddProcess(plat::FromUtf8(value)) != 0;
     if (fact == "process-remove") return plat::RemoveProcess(plat::FromUtf8(value));
+    if (fact == "dpi") return SetNumberFact("dpi", value, 48, 960);
     if (fact == "pd") {
         if (value == "real" || value == "accept") return plat::ClearOverride("pd");
         return plat::ParsePdScript(value).has_value() && plat::SetOverride("pd", value);
@@ -175,7 +176,7 @@ KVA_VERB(machine) {
     auto* set = machine->add_subcommand(
         "set",
         "Change a fact: battery <0-100|255|real>, ac <0|1|real>, disk-free <bytes|10G|real>, product <name|real>, "
-        "screen <WxH>, fullscreen <on|off>, window-add <class>, window-remove <class>, process-add <exe>, "
+        "screen <WxH>, dpi <48-960|real>, fullscreen <on|off>, window-add <class>, window-remove <class>, process-add <exe>, "
         "process-remove <exe>, pd \"<open=fail ioctl=fail method=fail reply=N event=676|677|none delay=MS early "
         "input=u8>\"|accept, reboot");
     auto fact = std::make_shared<std::string>();
