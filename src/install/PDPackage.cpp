@@ -1,9 +1,9 @@
-// The PD controller firmware of a manual install request ("45"). The firmware writer is not part
-// of this build yet, so the request is refused rather than reported as written.
-#include "kva/platform/Log.h"
+// The PD controller firmware of a manual install request ("45"): written here, not by the
+// installer. The service's stop event ends the wait for the firmware's answer at unload.
+#include "firmware/biosPDUpgrade.h"
 #include "service/KVAServerQuery.h"
 
 int CKVAServerQuery::UpgradePDPackage(const std::string& image) {
-    KVA_LOG_ERROR("PD firmware upgrade not available, image not written: " << image);
-    return 1;
+    UpgradePD upgrade(&StopEvent());
+    return upgrade.upgradePDVersion(image);
 }
