@@ -134,6 +134,12 @@ public:
     void OnRecvInstallEnd(tagIPC_MESSAGE_ITEM& item);
     void OnRecvAppManagerUIInstallMsg(tagIPC_MESSAGE_ITEM& item);
     void OnRecvPopRestartWnd(tagIPC_MESSAGE_ITEM& item);
+    // Install thread: asks for the restart prompt once nothing pending is left (install/RestartPrompt.cpp).
+    void CheckRestartWnd();
+    // UI thread: replaces the reminder window and sends its request to the message centre.
+    void ShowRestartWindowByMC(_DRIVER_UPDATE_TYPE type, _RESTART_SYSTEM_LEVEL level);
+    // Any thread: the reminder window, for tests and tools (null when none).
+    ForceUpRemindRestartManager* RestartWindow() const { return m_pRestartUI; }
     void InsertToFinishUpdateDB(const std::int64_t& size, const std::string& id, const std::string& fromVersion,
                                 const std::string& toVersion);
     void UpdateDoctorDB(int left);

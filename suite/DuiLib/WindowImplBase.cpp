@@ -1,5 +1,6 @@
 #include "DuiLib/WindowImplBase.h"
 
+#include "DuiLib/UIAutomation.h"
 #include "DuiLib/UIMainQueue.h"
 #include "kva/platform/Log.h"
 #include "kva/platform/Text.h"
@@ -16,6 +17,7 @@ WindowImplBase::~WindowImplBase() { DestroyNow(); }
 void WindowImplBase::DestroyNow() {
     UIMainQueue::getInstance()->KillTimers(this);
     if (m_hWnd) {
+        CUIAutomation::UnregisterWindow(m_hWnd);
         plat::DestroyTopWindow(m_hWnd);
         m_hWnd = 0;
     }
@@ -30,10 +32,13 @@ LRESULT WindowImplBase::HandleMessage(UINT uMsg, WPARAM, LPARAM, bool& bHandled)
 plat::HWND WindowImplBase::Create(plat::HWND, const wchar_t* name, std::uint32_t, std::uint32_t, int x, int y,
                                   int cx, int cy) {
     if (m_hWnd) return m_hWnd;
+    const std::wstring skin = GetSkinFile();
+    if (!skin.empty()) m_PaintManager.LoadLayoutFile(CPaintManagerUI::ResolveLayout(skin));
+    const auto [layoutW, layoutH] = m_PaintManager.InitialSize();
     const int left = x == CW_USEDEFAULT ? 0 : x;
     const int top = y == CW_USEDEFAULT ? 0 : y;
-    const int width = cx == CW_USEDEFAULT ? kDefaultWidth : cx;
-    const int height = cy == CW_USEDEFAULT ? kDefaultHeight : cy;
+    const int width = cx != CW_USEDEFAULT ? cx : layoutW > 0 ? layoutW : kDefaultWidth;
+    const int height = cy != CW_USEDEFAULT ? cy : layoutH > 0 ? layoutH : kDefaultHeight;
     plat::WindowInfo wanted;
     wanted.className = GetWindowClassName();
     wanted.title = name ? name : L"";
@@ -44,6 +49,9 @@ plat::HWND WindowImplBase::Create(plat::HWND, const wchar_t* name, std::uint32_t
         KVA_LOG_ERROR("cannot create a window of class " << plat::ToUtf8(wanted.className));
         return 0;
     }
+    m_PaintManager.AddNotifier(this);
+    m_PaintManager.PublishAll();
+    CUIAutomation::RegisterWindow(this);
     SendMessage(WM_CREATE);
     InitWindow();
     return m_hWnd;
@@ -81,7 +89,7 @@ void WindowImplBase::CenterWindow() {
     plat::SetWindowRect(m_hWnd, plat::Rect{x, y, x + w, y + h});
 }
 
-void WindowImplBase::Close() {
+void WindowImplBase::Close(UINT) {
     bool handled = false;
     HandleMessage(WM_CLOSE, 0, 0, handled);
     if (!handled) {
@@ -103,7 +111,9 @@ bool WindowImplBase::KillTimer(UINT id) {
 
 LRESULT WindowImplBase::SendMessage(UINT uMsg, WPARAM wParam, LPARAM lParam) {
     bool handled = false;
-    return HandleMessage(uMsg, wParam, lParam, handled);
+    const LRESULT result = HandleMessage(uMsg, wParam, lParam, handled);
+    if (!handled && uMsg == WM_TIMER) m_PaintManager.OnWindowTimer(static_cast<UINT>(wParam));
+    return result;
 }
 
 bool SetProp(plat::HWND hwnd, const char* name, std::int64_t value) {

@@ -70,6 +70,11 @@ bool SetValue(plat::HKEY root, const std::wstring& key, const std::wstring& name
     return k.get() && Check(plat::RegSetString(k.get(), name, value));
 }
 
+bool SetRegKVAServicePath(bool registered) {
+    return SetValue(plat::kHKeyLocalMachine, L"SOFTWARE\\Vantor\\Pilotdeck", L"KVAServicePath",
+                    registered ? 1u : 0u);
+}
+
 }  // namespace Registry
 
 std::int64_t Now() { return plat::CClock::Get().WallMs() / 1000; }

@@ -9,6 +9,7 @@
 #include "kva/platform/Paths.h"
 #include "kva/platform/Power.h"
 #include "kva/platform/Registry.h"
+#include "kva/platform/SimDevices.h"
 #include "kva/platform/Text.h"
 
 namespace {
@@ -150,6 +151,11 @@ bool Set(const std::string& fact, const std::string& value) {
     if (fact == "window-remove") return RemoveWindows(value);
     if (fact == "process-add") return plat::AddProcess(plat::FromUtf8(value)) != 0;
     if (fact == "process-remove") return plat::RemoveProcess(plat::FromUtf8(value));
+    if (fact == "dpi") return SetNumberFact("dpi", value, 48, 960);
+    if (fact == "pd") {
+        if (value == "real" || value == "accept") return plat::ClearOverride("pd");
+        return plat::ParsePdScript(value).has_value() && plat::SetOverride("pd", value);
+    }
     if (fact == "reboot") {
         plat::SimulateReboot();
         return true;
@@ -170,8 +176,9 @@ KVA_VERB(machine) {
     auto* set = machine->add_subcommand(
         "set",
         "Change a fact: battery <0-100|255|real>, ac <0|1|real>, disk-free <bytes|10G|real>, product <name|real>, "
-        "screen <WxH>, fullscreen <on|off>, window-add <class>, window-remove <class>, process-add <exe>, "
-        "process-remove <exe>, reboot");
+        "screen <WxH>, dpi <48-960|real>, fullscreen <on|off>, window-add <class>, window-remove <class>, process-add <exe>, "
+        "process-remove <exe>, pd \"<open=fail ioctl=fail method=fail reply=N event=676|677|none delay=MS early "
+        "input=u8>\"|accept, reboot");
     auto fact = std::make_shared<std::string>();
     auto value = std::make_shared<std::string>();
     set->add_option("fact", *fact, "Fact to change")->required();
@@ -188,6 +195,15 @@ KVA_VERB(machine) {
         }
         std::cout << *fact << (value->empty() ? "" : " = " + *value) << "\n";
     });
+    machine->add_subcommand("devices", "List what the EC device and the ACPI-WMI firmware were given")
+        ->callback([&globals] {
+            if (!kva::PrepareMachine(globals)) throw CLI::RuntimeError(1);
+            for (const auto& c : plat::ListDeviceCalls()) {
+                std::cout << std::setw(6) << c.seq << "  " << c.device << "  " << c.call << "  " << c.detail
+                          << (c.call == "ioctl" ? "  " + std::to_string(c.size) + " bytes" : "") << "\n";
+            }
+            for (const auto& image : plat::ListEcImages()) std::cout << "image: " << image.string() << "\n";
+        });
     machine->add_subcommand("reboot", "Simulate a reboot: a new boot id, volatile keys gone")->callback([&globals] {
         if (!kva::PrepareMachine(globals)) throw CLI::RuntimeError(1);
         plat::SimulateReboot();

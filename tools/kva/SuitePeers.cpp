@@ -8,6 +8,7 @@
 
 #include "IPCMessage/IPCMessageClient.h"
 #include "IpcText.h"
+#include "MsgCentrePeer.h"
 
 namespace kva {
 
@@ -97,8 +98,9 @@ bool CSuitePeers::Start() {
     m_appManager->BindDefaultCallback([this](tagIPC_MESSAGE_ITEM& item) {
         m_print("appmgr    received " + DescribeItem(item));
     });
+    m_msgCentre = std::make_unique<CMsgCentrePeer>(m_print);
     const auto wait = std::chrono::milliseconds(5000);
-    return m_synergy->WaitForHub(wait) && m_appManager->WaitForHub(wait);
+    return m_synergy->WaitForHub(wait) && m_appManager->WaitForHub(wait) && m_msgCentre->Start();
 }
 
 bool CSuitePeers::Publish(int scene, int byte28, std::string* error) {
@@ -175,6 +177,7 @@ bool CSuitePeers::Run(const std::string& rawLine, std::string* error) {
         }
         return (*error = "appmgr download|download2|cancel|status ...", false);
     }
+    if (verb == "mc") return m_msgCentre->Run(in, error);
     if (verb == "wait") {
         long ms = 0;
         if (!(in >> ms) || ms < 0) return (*error = "wait <ms>", false);

@@ -11,6 +11,7 @@
 //   synergy 1|0
 //   scene free|busy|<n> [byte28 <v>]
 //   appmgr download <json> | appmgr download2 <json> | appmgr cancel <id> | appmgr status <json>
+//   mc ...                    the message centre 0x40000 (MsgCentrePeer.h)
 //   wait <ms>                 (real time; the script's own pause)
 //   # a comment, or an empty line
 // Every line the peers receive or run is printed through the `print` callback.
@@ -25,6 +26,8 @@
 class CIPCMessageClient;
 
 namespace kva {
+
+class CMsgCentrePeer;
 
 class CSuitePeers {
 public:
@@ -51,6 +54,7 @@ private:
     std::unique_ptr<CIPCMessageClient> m_synergy;
     std::unique_ptr<CIPCMessageClient> m_appManager;
     std::unique_ptr<CIPCMessageClient> m_publisher;
+    std::unique_ptr<CMsgCentrePeer> m_msgCentre;
 };
 
 }  // namespace kva

@@ -103,7 +103,7 @@ int RunSuite(const CSuiteOptions& options) {
             std::cerr << "kva suite: the peers cannot reach the hub\n";
             return 1;
         }
-        PrintLine("kva suite: peers ready: synergy 0x150000, application manager 0xF0000, system state 0x300000");
+        PrintLine("kva suite: peers ready: synergy 0x150000, application manager 0xF0000, system state 0x300000, message centre 0x40000");
         std::string error;
         if (!options.scenario.empty() && !peers->RunFile(options.scenario, &error)) PrintLine("kva suite: " + error);
         for (const auto& step : options.steps) {

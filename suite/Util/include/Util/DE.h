@@ -20,6 +20,10 @@ bool SetValue(plat::HKEY root, const std::wstring& key, const std::wstring& name
               plat::DWORD access = plat::kKeyAllAccess);
 bool SetValue(plat::HKEY root, const std::wstring& key, const std::wstring& name, const std::wstring& value,
               plat::DWORD access = plat::kKeyAllAccess);
+// Marks whether the service's own path is registered with the embedded controller's driver
+// (HKEY_LOCAL_MACHINE "SOFTWARE\\Vantor\\Pilotdeck", DWORD "KVAServicePath"). The firmware
+// upgrade clears it while it opens the driver's device and sets it again afterwards.
+bool SetRegKVAServicePath(bool registered);
 }  // namespace Registry
 
 // Current time in seconds since 1970 (UTC), from the platform clock.
