@@ -2,33 +2,16 @@
 #include "kva/platform/Wmi.h"
 
 #include "Win32.h"
-#include <objbase.h>
-#include <wbemidl.h>
 
 #include "kva/platform/Text.h"
+#include "WmiObjects.h"
 
 namespace plat {
 
 namespace {
 
-// Releases a COM interface when it goes out of scope.
-template <class T>
-class CComRef {
-public:
-    CComRef() = default;
-    CComRef(const CComRef&) = delete;
-    CComRef& operator=(const CComRef&) = delete;
-    ~CComRef() {
-        if (m_p) m_p->Release();
-    }
-    T* operator->() const { return m_p; }
-    T* Get() const { return m_p; }
-    T** Out() { return &m_p; }
-    explicit operator bool() const { return m_p != nullptr; }
-
-private:
-    T* m_p = nullptr;
-};
+using win32::CBstr;
+using win32::CComRef;
 
 // COM for the calling thread, as long as the query runs. A thread already in another apartment
 // keeps it (RPC_E_CHANGED_MODE) and works from there.
@@ -49,31 +32,6 @@ public:
 private:
     HRESULT m_hr;
 };
-
-class CBstr {
-public:
-    explicit CBstr(const std::string& utf8) : m_b(::SysAllocString(FromUtf8(utf8).c_str())) {}
-    CBstr(const CBstr&) = delete;
-    CBstr& operator=(const CBstr&) = delete;
-    ~CBstr() { ::SysFreeString(m_b); }
-    BSTR Get() const { return m_b; }
-
-private:
-    BSTR m_b;
-};
-
-std::string VariantText(VARIANT* v) {
-    if (v->vt == VT_NULL || v->vt == VT_EMPTY) return {};
-    if (v->vt == VT_BSTR) return ToUtf8(v->bstrVal ? v->bstrVal : L"");
-    VARIANT text;
-    ::VariantInit(&text);
-    std::string out;
-    if (SUCCEEDED(::VariantChangeType(&text, v, VARIANT_ALPHABOOL, VT_BSTR)) && text.bstrVal) {
-        out = ToUtf8(text.bstrVal);
-    }
-    ::VariantClear(&text);
-    return out;
-}
 
 // The property names a query asks for, as it spells them ("SELECT Name, ProcessId FROM ...").
 // WMI names are case-insensitive and providers differ in their spelling; rows use the caller's.
@@ -109,7 +67,7 @@ WmiRow RowOf(IWbemClassObject* object, const std::vector<std::string>& asked) {
     VARIANT value;
     ::VariantInit(&value);
     while (object->Next(0, &name, &value, nullptr, nullptr) == WBEM_S_NO_ERROR) {
-        row[Spelled(ToUtf8(name), asked)] = VariantText(&value);
+        row[Spelled(ToUtf8(name), asked)] = win32::VariantText(&value);
         ::SysFreeString(name);
         ::VariantClear(&value);
     }
@@ -128,14 +86,14 @@ std::optional<std::vector<WmiRow>> WmiQuery(const std::string& nameSpace, const 
         return std::nullopt;
     }
     CComRef<IWbemServices> services;
-    CBstr ns(nameSpace);
+    CBstr ns(FromUtf8(nameSpace));
     if (FAILED(locator->ConnectServer(ns.Get(), nullptr, nullptr, nullptr, 0, nullptr, nullptr, services.Out()))) {
         return std::nullopt;
     }
     ::CoSetProxyBlanket(services.Get(), RPC_C_AUTHN_WINNT, RPC_C_AUTHZ_NONE, nullptr, RPC_C_AUTHN_LEVEL_CALL,
                         RPC_C_IMP_LEVEL_IMPERSONATE, nullptr, EOAC_NONE);
     CComRef<IEnumWbemClassObject> rows;
-    CBstr language("WQL"), query(wql);
+    CBstr language(L"WQL"), query(FromUtf8(wql));
     if (FAILED(services->ExecQuery(language.Get(), query.Get(), WBEM_FLAG_FORWARD_ONLY | WBEM_FLAG_RETURN_IMMEDIATELY,
                                    nullptr, rows.Out()))) {
         return std::nullopt;

@@ -3,7 +3,10 @@
 #include <fstream>
 
 #include "TestMachine.h"
+#include "kva/platform/AcpiWmi.h"
+#include "kva/platform/DeviceIo.h"
 #include "kva/platform/Desktop.h"
+#include "kva/platform/Display.h"
 #include "kva/platform/Machine.h"
 #include "kva/platform/Module.h"
 #include "kva/platform/Paths.h"
@@ -187,6 +190,65 @@ TEST(Win32RebootTest, VolatileKeysDoNotSurviveARestart) {
     ASSERT_EQ(RegOpenKey(kHKeyUsers, path, kKeyRead, &key), kErrorSuccess);
     RegCloseKey(key);
     RegDeleteTree(kHKeyUsers, path);
+}
+
+}  // namespace
+
+namespace {
+
+using namespace plat;
+
+TEST(Win32DeviceTest, MissingDevicesAndBadHandlesFailWithTheApisErrors) {
+    const HDEVICE none = CreateDeviceFile(L"\\\\.\\NoSuchKvaDevice", kGenericRead | kGenericWrite, 0, kOpenExisting,
+                                          kFileAttributeNormal);
+    EXPECT_EQ(none, kInvalidDevice);
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(kErrorFileNotFound));
+    DWORD returned = 7;
+    EXPECT_FALSE(DeviceIoControl(kInvalidDevice, CtlCode(0x22, 0x800, kMethodBuffered, kFileReadAccess), nullptr, 0,
+                                 nullptr, 0, &returned));
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(kErrorInvalidHandle));
+    EXPECT_FALSE(CloseDevice(kInvalidDevice));
+
+    // A device that exists everywhere, refusing a control code it does not know.
+    const HDEVICE nul = CreateDeviceFile(L"\\\\.\\NUL", kGenericRead, 0, kOpenExisting, kFileAttributeNormal);
+    ASSERT_NE(nul, kInvalidDevice);
+    EXPECT_FALSE(DeviceIoControl(nul, CtlCode(0x22, 0x801, kMethodBuffered, kFileReadAccess), "x", 1, nullptr, 0,
+                                 &returned));
+    EXPECT_TRUE(CloseDevice(nul));
+}
+
+TEST(Win32AcpiWmiTest, MethodInputsAreMadeFromTheClassAndCheckedByName) {
+    const HRESULT init = CoInitializeEx(kCoinitMultithreaded);
+    ASSERT_FALSE(Failed(init));
+    CoInitializeSecurity();
+    HWMILOCATOR locator = 0;
+    ASSERT_EQ(WmiCreateLocator(&locator), kSOk);
+    HWMISERVICES services = 0;
+    EXPECT_TRUE(Failed(WmiConnectServer(locator, L"ROOT\\NoSuchNamespace", &services)));
+    ASSERT_EQ(WmiConnectServer(locator, L"ROOT\\CIMV2", &services), kSOk);
+    EXPECT_FALSE(Failed(WmiSetProxyBlanket(services)));
+    HWMIOBJECT cls = 0, in = 0, instance = 0;
+    ASSERT_EQ(WmiGetObject(services, L"Win32_Process", &cls), kSOk);
+    ASSERT_EQ(WmiGetMethod(cls, L"Create", &in), kSOk);
+    ASSERT_EQ(WmiSpawnInstance(in, &instance), kSOk);
+    EXPECT_EQ(WmiPut(instance, L"CommandLine", std::wstring(L"cmd.exe /c exit")), kSOk);
+    WmiValue back;
+    ASSERT_EQ(WmiGet(instance, L"CommandLine", &back), kSOk);
+    EXPECT_EQ(std::get<std::wstring>(back), L"cmd.exe /c exit");
+    EXPECT_TRUE(Failed(WmiPut(instance, L"NoSuchProperty", std::wstring(L"x"))));
+    for (auto h : {instance, in, cls, services, locator}) WmiRelease(h);
+    if (init == kSOk || init == kSFalse) CoUninitialize();
+}
+
+class Win32DisplayTest : public kvatest::CTestMachine {};
+
+TEST_F(Win32DisplayTest, TheDpiIsTheSystemsUnlessAPlausibleFactSaysOtherwise) {
+    const DWORD real = GetSystemDpi();
+    EXPECT_GE(real, 48u);
+    ASSERT_TRUE(SetOverride("dpi", "144"));
+    EXPECT_EQ(GetSystemDpi(), 144u);
+    ASSERT_TRUE(SetOverride("dpi", "5000"));
+    EXPECT_EQ(GetSystemDpi(), real);
 }
 
 }  // namespace
