@@ -78,10 +78,11 @@ windows: deps-windows
 check-windows: windows
 	@mkdir -p build/windows/wineprefix
 	@$(WINE_ENV) $(XRUN) sh -c 'wineboot -i >/dev/null 2>&1; ctest --preset windows -j 1'
-	@# Volatile keys across a restart: the Wine server's end is this machine's reboot.
+	@# Volatile keys across a restart: Wine's end (its server saving the registry and
+	@# exiting) is this machine's reboot.
 	@cd $(WIN_BIN) && $(WINE_ENV) KVA_REBOOT_PHASE=1 WINEPATH="$$(x86_64-w64-mingw32-g++-posix -print-file-name=libstdc++-6.dll | xargs dirname);/usr/x86_64-w64-mingw32/lib" \
 	  wine tests_platform_win32.exe --gtest_filter='Win32RebootTest.*' --gtest_brief=1
-	@$(WINE_ENV) wineserver -k; $(WINE_ENV) wineserver -w
+	@$(WINE_ENV) wineserver -w  # ends when its last program has; it saves all but the volatile keys
 	@cd $(WIN_BIN) && $(WINE_ENV) KVA_REBOOT_PHASE=2 WINEPATH="$$(x86_64-w64-mingw32-g++-posix -print-file-name=libstdc++-6.dll | xargs dirname);/usr/x86_64-w64-mingw32/lib" \
 	  wine tests_platform_win32.exe --gtest_filter='Win32RebootTest.*' --gtest_brief=1
 

@@ -170,13 +170,14 @@ TEST_F(Win32PlatformTest, TheBootIdIsOnePerBootAndARebootIsNotFaked) {
 TEST(Win32RebootTest, VolatileKeysDoNotSurviveARestart) {
     const char* phase = std::getenv("KVA_REBOOT_PHASE");
     if (!phase) GTEST_SKIP() << "runs only around a restart of the machine";
-    const std::wstring path = CurrentUserSid() + L"\\SOFTWARE\\VantorRebootTest";
+    const std::wstring path = L"SOFTWARE\\VantorRebootTest";
     HKEY key = 0;
     if (std::string(phase) == "1") {
-        RegDeleteTree(kHKeyUsers, path);
-        ASSERT_EQ(RegCreateKey(kHKeyUsers, path, 0, kKeyAllAccess, &key), kErrorSuccess);
+        RegDeleteTree(kHKeyLocalMachine, path);
+        ASSERT_EQ(RegCreateKey(kHKeyLocalMachine, path, 0, kKeyAllAccess, &key), kErrorSuccess);
+        ASSERT_EQ(RegSetDword(key, L"kept", 42), kErrorSuccess);
         RegCloseKey(key);
-        ASSERT_EQ(RegCreateKey(kHKeyUsers, path + L"\\Volatile", kRegOptionVolatile, kKeyAllAccess, &key),
+        ASSERT_EQ(RegCreateKey(kHKeyLocalMachine, path + L"\\Volatile", kRegOptionVolatile, kKeyAllAccess, &key),
                   kErrorSuccess);
         RegCloseKey(key);
         std::ofstream("kva-reboot-test-boot.txt") << BootId();
@@ -186,10 +187,13 @@ TEST(Win32RebootTest, VolatileKeysDoNotSurviveARestart) {
     std::string before;
     std::getline(in, before);
     EXPECT_NE(BootId(), before);
-    EXPECT_EQ(RegOpenKey(kHKeyUsers, path + L"\\Volatile", kKeyRead, &key), kErrorFileNotFound);
-    ASSERT_EQ(RegOpenKey(kHKeyUsers, path, kKeyRead, &key), kErrorSuccess);
+    EXPECT_EQ(RegOpenKey(kHKeyLocalMachine, path + L"\\Volatile", kKeyRead, &key), kErrorFileNotFound);
+    ASSERT_EQ(RegOpenKey(kHKeyLocalMachine, path, kKeyRead, &key), kErrorSuccess);
+    DWORD kept = 0;
+    EXPECT_EQ(RegGetDword(key, L"kept", &kept), kErrorSuccess);
+    EXPECT_EQ(kept, 42u) << "a non-volatile key keeps its values";
     RegCloseKey(key);
-    RegDeleteTree(kHKeyUsers, path);
+    RegDeleteTree(kHKeyLocalMachine, path);
 }
 
 }  // namespace
