@@ -83,6 +83,20 @@ TEST_F(Win32PlatformTest, ProcessesAreTheMachinesOwnAndChildrenRunToTheirEnd) {
     EXPECT_EQ(RunProcess("C:\\no\\such.exe", {}, nullptr), -1);
 }
 
+// Arguments reach the child as they were given: a trailing backslash or an inner quote must not
+// swallow the argument after it (which here narrows the child's list of tests; the child only
+// lists, whatever reaches it).
+TEST_F(Win32PlatformTest, ArgumentsWithSpacesQuotesAndBackslashesArriveWhole) {
+    for (const char* awkward : {"dir with space\\", "say \"hi\" twice", "ends\\\\\" x", ""}) {
+        std::string out;
+        ASSERT_EQ(RunProcess(HostExecutablePath(),
+                             {"--gtest_list_tests", awkward, "--gtest_filter=Win32RebootTest.*"}, &out),
+                  0);
+        EXPECT_NE(out.find("Win32RebootTest."), std::string::npos) << awkward;
+        EXPECT_EQ(out.find("Win32PlatformTest."), std::string::npos) << awkward << "\n" << out;
+    }
+}
+
 TEST_F(Win32PlatformTest, ModulesLoadByWindowsPathAndKeepTheApisErrorCodes) {
     EXPECT_EQ(LoadModule(L"C:\\nowhere\\DriverCurVersion.dll"), nullptr);
     EXPECT_EQ(GetLastError(), static_cast<DWORD>(kErrorModNotFound));
