@@ -11,7 +11,7 @@ DEB_PACKAGES = build-essential cmake ninja-build ccache pkg-config clang libclan
 
 SUDO = $(shell [ "$$(id -u)" = 0 ] || echo sudo)
 
-.PHONY: deps configure build check demo bench soak fuzz check-asan check-tsan clean
+.PHONY: deps configure build check demo bench soak fuzz check-asan check-tsan clean deps-windows windows check-windows
 
 deps:
 	@missing=$$(for p in $(DEB_PACKAGES); do \
@@ -64,6 +64,32 @@ check-asan:
 check-tsan:
 	@$(MAKE) --no-print-directory build PRESET=tsan
 	@TSAN_OPTIONS=halt_on_error=1 ctest --preset tsan -j $(JOBS)
+
+# The Windows build: mingw-w64 cross compiler, the platform's tests run under Wine (on Xvfb when
+# there is no display). Wine's registry lives in build/windows/wineprefix.
+WIN_PACKAGES = cmake ninja-build ccache g++-mingw-w64-x86-64-posix mingw-w64-tools googletest \
+  nlohmann-json3-dev wine wine64 xvfb xauth
+WINE_ENV = WINEPREFIX=$(CURDIR)/build/windows/wineprefix WINEDEBUG=-all
+WIN_BIN = build/windows/bin
+XRUN = $(if $(DISPLAY),,xvfb-run -a)
+
+deps-windows:
+	@$(MAKE) --no-print-directory deps DEB_PACKAGES="$(WIN_PACKAGES)"
+
+windows: deps-windows
+	@cmake --preset windows >/dev/null
+	@cmake --build build/windows -j $(JOBS)
+
+check-windows: windows
+	@mkdir -p build/windows/wineprefix
+	@$(WINE_ENV) $(XRUN) sh -c 'wineboot -i >/dev/null 2>&1; ctest --preset windows -j 1'
+	@# Volatile keys across a restart: Wine's end (its server saving the registry and
+	@# exiting) is this machine's reboot.
+	@cd $(WIN_BIN) && $(WINE_ENV) KVA_REBOOT_PHASE=1 WINEPATH="$$(x86_64-w64-mingw32-g++-posix -print-file-name=libstdc++-6.dll | xargs dirname);/usr/x86_64-w64-mingw32/lib" \
+	  wine tests_platform_win32.exe --gtest_filter='Win32RebootTest.*' --gtest_brief=1
+	@$(WINE_ENV) wineserver -w  # ends when its last program has; it saves all but the volatile keys
+	@cd $(WIN_BIN) && $(WINE_ENV) KVA_REBOOT_PHASE=2 WINEPATH="$$(x86_64-w64-mingw32-g++-posix -print-file-name=libstdc++-6.dll | xargs dirname);/usr/x86_64-w64-mingw32/lib" \
+	  wine tests_platform_win32.exe --gtest_filter='Win32RebootTest.*' --gtest_brief=1
 
 clean:
 	rm -rf build

@@ -22,7 +22,9 @@ endif()
 # Bind every symbol at load time (also the usual hardening). A library the host already has loaded
 # must never bind a lazy symbol into the updater later: the loader would then pin the updater and
 # unloading it would no longer stop the service.
-add_link_options(-Wl,-z,now -Wl,-z,relro)
+if(NOT WIN32)  # ELF only; a PE image binds its imports at load time anyway
+  add_link_options(-Wl,-z,now -Wl,-z,relro)
+endif()
 
 # GCC marks some template and inline statics STB_GNU_UNIQUE, which makes a library undeletable;
 # one such library with a symbol bound into the updater would pin the updater too.

@@ -8,6 +8,7 @@
 
 #include "kva/platform/Machine.h"
 #include "kva/platform/Paths.h"
+#include "../common/FactOverrides.h"
 
 namespace plat {
 
@@ -20,17 +21,7 @@ std::string ReadTrimmed(const std::filesystem::path& file) {
     return s;
 }
 
-std::optional<long> ParseLong(const std::optional<std::string>& s) {
-    if (!s) return std::nullopt;
-    try {
-        std::size_t used = 0;
-        long v = std::stol(*s, &used);
-        if (used != s->size()) return std::nullopt;
-        return v;
-    } catch (...) {
-        return std::nullopt;
-    }
-}
+using facts::ParseLong;
 
 // Reads /sys/class/power_supply: the first battery's capacity and whether any mains supply is
 // online. No battery leaves the status as Windows gives it for a desktop machine.
@@ -58,15 +49,9 @@ void ReadRealPower(PowerStatus* st) {
 bool GetPowerStatus(PowerStatus* status) {
     if (!status) return false;
     PowerStatus st;
-    if (auto fail = GetOverride("power-fail"); fail && *fail == "1") return false;
+    if (facts::PowerCallFails()) return false;
     ReadRealPower(&st);
-    if (auto b = ParseLong(GetOverride("battery")); b && *b >= 0 && *b <= 255) {
-        st.BatteryLifePercent = static_cast<std::uint8_t>(*b);
-        st.BatteryFlag = *b == 255 ? 128 : (*b > 66 ? 1 : *b < 33 ? 2 : 0);
-    }
-    if (auto ac = ParseLong(GetOverride("ac")); ac && (*ac == 0 || *ac == 1 || *ac == 255)) {
-        st.ACLineStatus = static_cast<std::uint8_t>(*ac);
-    }
+    facts::ApplyPowerOverrides(&st);
     *status = st;
     return true;
 }
@@ -84,12 +69,7 @@ bool GetDiskFreeSpace(std::string_view folder, std::uint64_t* freeToCaller, std:
     std::uint64_t avail = static_cast<std::uint64_t>(vfs.f_bavail) * vfs.f_frsize;
     std::uint64_t total = static_cast<std::uint64_t>(vfs.f_blocks) * vfs.f_frsize;
     std::uint64_t free = static_cast<std::uint64_t>(vfs.f_bfree) * vfs.f_frsize;
-    if (auto o = GetOverride("disk-free")) {
-        try {
-            avail = free = std::stoull(*o);
-        } catch (...) {
-        }
-    }
+    facts::ApplyDiskOverride(&avail, &free);
     if (freeToCaller) *freeToCaller = avail;
     if (totalBytes) *totalBytes = total;
     if (totalFree) *totalFree = free;

@@ -1,13 +1,13 @@
 #include "kva/platform/Clock.h"
 
-#include <time.h>
-
 #include <algorithm>
 #include <condition_variable>
 #include <limits>
 #include <list>
 #include <mutex>
 #include <vector>
+
+#include "ClockSource.h"
 
 namespace plat {
 
@@ -16,17 +16,8 @@ namespace {
 using Steady = std::chrono::steady_clock;
 constexpr std::int64_t kNever = std::numeric_limits<std::int64_t>::max();
 
-std::int64_t RealUptimeMs() {
-    timespec ts{};
-    clock_gettime(CLOCK_BOOTTIME, &ts);
-    return static_cast<std::int64_t>(ts.tv_sec) * 1000 + ts.tv_nsec / 1000000;
-}
-
-std::int64_t RealWallMs() {
-    return std::chrono::duration_cast<std::chrono::milliseconds>(
-               std::chrono::system_clock::now().time_since_epoch())
-        .count();
-}
+std::int64_t RealUptimeMs() { return clocksource::UptimeMs(); }
+std::int64_t RealWallMs() { return clocksource::WallMs(); }
 
 }  // namespace
 

@@ -1,0 +1,62 @@
+// The Windows headers, once, for the Win32 backend, and the helpers its files share. Windows.h
+// defines some of the port's function names as macros (RegOpenKey -> RegOpenKeyW ...); they are
+// removed here so the port's own definitions keep their names. Internal to the platform library.
+#pragma once
+
+#include <windows.h>
+
+#include <string>
+#include <string_view>
+
+#undef RegOpenKey
+#undef RegCreateKey
+#undef RegDeleteValue
+#undef RegDeleteTree
+#undef GetDiskFreeSpace
+#undef OutputDebugString
+#undef CreateEvent
+#undef GetWindowInfo
+#undef FreeModule
+
+// Windows' own constants, named outside namespace plat: inside it, the macros' casts to HKEY and
+// HWND would pick the port's integer types of the same names.
+inline const HKEY kWinHKeyLocalMachine = HKEY_LOCAL_MACHINE;
+inline const HKEY kWinHKeyUsers = HKEY_USERS;
+inline const HWND kWinHwndMessage = HWND_MESSAGE;
+
+namespace plat::win32 {
+
+// Closes a kernel handle when it goes out of scope.
+class CHandle {
+public:
+    CHandle() = default;
+    explicit CHandle(HANDLE h) : m_h(h == INVALID_HANDLE_VALUE ? nullptr : h) {}
+    CHandle(const CHandle&) = delete;
+    CHandle& operator=(const CHandle&) = delete;
+    CHandle(CHandle&& o) noexcept : m_h(o.Release()) {}
+    CHandle& operator=(CHandle&& o) noexcept {
+        Reset(o.Release());
+        return *this;
+    }
+    ~CHandle() { Reset(); }
+
+    HANDLE Get() const { return m_h; }
+    explicit operator bool() const { return m_h != nullptr; }
+    HANDLE Release() {
+        HANDLE h = m_h;
+        m_h = nullptr;
+        return h;
+    }
+    void Reset(HANDLE h = nullptr) {
+        if (m_h) ::CloseHandle(m_h);
+        m_h = h == INVALID_HANDLE_VALUE ? nullptr : h;
+    }
+
+private:
+    HANDLE m_h = nullptr;
+};
+
+// A wide string as a null-terminated buffer for the API (string_views need not be terminated).
+inline std::wstring Z(std::wstring_view s) { return std::wstring(s); }
+
+}  // namespace plat::win32

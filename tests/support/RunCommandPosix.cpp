@@ -1,0 +1,20 @@
+#include <sys/wait.h>
+
+#include <cstdio>
+
+#include "TestMachine.h"
+
+namespace kvatest {
+
+int RunCommand(const std::string& command, std::string* output) {
+    FILE* p = popen((command + " 2>&1").c_str(), "r");
+    if (!p) return -1;
+    std::string text;
+    char buf[4096];
+    while (std::size_t n = fread(buf, 1, sizeof(buf), p)) text.append(buf, n);
+    const int status = pclose(p);
+    if (output) *output = text;
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+}  // namespace kvatest
