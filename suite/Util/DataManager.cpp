@@ -6,6 +6,7 @@
 #include <mutex>
 #include <regex>
 
+#include "kva/platform/Database.h"
 #include "kva/platform/Log.h"
 #include "kva/platform/Machine.h"
 
@@ -65,14 +66,9 @@ struct DataManager::Impl {
         if (db) sqlite3_close_v2(db);
         db = nullptr;
         folder = state;
-        if (sqlite3_open((state / "datamanager.db").c_str(), &db) != SQLITE_OK) {
-            KVA_LOG_ERROR("cannot open the data manager database in " << state.string());
-            sqlite3_close_v2(db);
-            db = nullptr;
-            return nullptr;
-        }
-        sqlite3_busy_timeout(db, 10000);
-        sqlite3_exec(db, "PRAGMA journal_mode=WAL", nullptr, nullptr, nullptr);
+        std::string error;
+        db = plat::OpenDatabase(state / "datamanager.db", "", &error);
+        if (!db) KVA_LOG_ERROR("cannot open the data manager database in " << state.string() << ": " << error);
         return db;
     }
 };

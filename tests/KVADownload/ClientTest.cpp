@@ -6,7 +6,7 @@
 
 #include "KVADownload/Folders.h"
 #include "KVADownload/UpdateService.h"
-#include "ServiceFixture.h"
+#include "UpdateServiceFixture.h"
 #include "kva/platform/Clock.h"
 #include "kva/platform/Machine.h"
 #include "kva/platform/Paths.h"

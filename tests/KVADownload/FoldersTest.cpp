@@ -5,7 +5,7 @@
 #include "KVADownload/DriverDownloadManager.h"
 #include "KVADownload/Folders.h"
 #include "KVADownload/UpdateService.h"
-#include "ServiceFixture.h"
+#include "UpdateServiceFixture.h"
 #include "kva/platform/Clock.h"
 #include "kva/platform/Paths.h"
 

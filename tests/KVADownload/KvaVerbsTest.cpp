@@ -1,12 +1,9 @@
 // `kva catalogue make` and `kva history` as a user runs them, on the test's machine.
-#include <sys/wait.h>
-#include <unistd.h>
-
 #include "KVADownload/Catalogue.h"
 #include "kva/platform/Process.h"
 #include "KVADownload/DriverMgmtDBHelper.h"
 #include "KVADownload/UpdateService.h"
-#include "ServiceFixture.h"
+#include "UpdateServiceFixture.h"
 
 namespace {
 

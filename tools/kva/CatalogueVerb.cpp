@@ -4,7 +4,7 @@
 #include <pugixml.hpp>
 
 #include "KVADownload/Catalogue.h"
-#include "KVADownload/CatalogueMaker.h"
+#include "ServeKit/CatalogueMaker.h"
 #include "KVADownload/UpdateService.h"
 #include "Util/CommonCfgMgr.h"
 #include "Verbs.h"

@@ -1,13 +1,4 @@
-#include "ServiceFixture.h"
-
-#include <arpa/inet.h>
-#include <netinet/in.h>
-#include <poll.h>
-#include <signal.h>
-#include <spawn.h>
-#include <sys/socket.h>
-#include <sys/wait.h>
-#include <unistd.h>
+#include "UpdateServiceFixture.h"
 
 #include <fstream>
 #include <thread>
@@ -16,8 +7,6 @@
 #include "KVADownload/Folders.h"
 #include "Util/CommonCfgMgr.h"
 #include "kva/platform/Clock.h"
-
-extern char** environ;
 
 namespace kvatest {
 
@@ -33,119 +22,20 @@ std::string BackendName(Backend b) {
     return "?";
 }
 
-namespace {
-
-int FreePort() {
-    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in addr{};
-    addr.sin_family = AF_INET;
-    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t len = sizeof(addr);
-    ::bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof(addr));
-    ::getsockname(fd, reinterpret_cast<sockaddr*>(&addr), &len);
-    ::close(fd);
-    return ntohs(addr.sin_port);
-}
-
-bool CanConnect(int port) {
-    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in addr{};
-    addr.sin_family = AF_INET;
-    addr.sin_port = htons(static_cast<std::uint16_t>(port));
-    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    const bool ok = ::connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof(addr)) == 0;
-    ::close(fd);
-    return ok;
-}
-
-}  // namespace
-
-bool CNginx::Start(const fs::path& root, const fs::path& work, std::string* error) {
-    const char* binary = "/usr/sbin/nginx";
-    if (::access(binary, X_OK) != 0) return (*error = "nginx is not installed (make deps)", false);
-    fs::create_directories(work / "logs");
-    m_port = FreePort();
-    const fs::path conf = work / "nginx.conf";
-    std::ofstream out(conf);
-    out << (geteuid() == 0 ? "user root;\n" : "") << "daemon off;\nmaster_process on;\nworker_processes 1;\n"
-        << "pid " << (work / "nginx.pid").string() << ";\nerror_log " << (work / "logs/error.log").string() << ";\n"
-        << "events { worker_connections 64; }\nhttp {\n  access_log off;\n"
-        << "  client_body_temp_path " << (work / "body").string() << ";\n"
-        << "  proxy_temp_path " << (work / "proxy").string() << ";\n"
-        << "  fastcgi_temp_path " << (work / "fastcgi").string() << ";\n"
-        << "  uwsgi_temp_path " << (work / "uwsgi").string() << ";\n"
-        << "  scgi_temp_path " << (work / "scgi").string() << ";\n"
-        << "  default_type application/octet-stream;\n  sendfile on;\n"
-        << "  server {\n    listen 127.0.0.1:" << m_port << ";\n    root " << root.string() << ";\n"
-        << "    location /packages/slow/ { limit_rate 64k; }\n  }\n}\n";
-    out.close();
-    const std::string prefix = work.string() + "/", confText = conf.string();
-    char* argv[] = {const_cast<char*>(binary), const_cast<char*>("-p"), const_cast<char*>(prefix.c_str()),
-                    const_cast<char*>("-c"), const_cast<char*>(confText.c_str()), nullptr};
-    if (posix_spawn(&m_pid, binary, nullptr, nullptr, argv, environ) != 0) return (*error = "cannot start nginx", false);
-    // nginx says nothing when it is ready; it is once it accepts connections.
-    for (int i = 0; i < 1000; ++i) {
-        if (CanConnect(m_port)) return true;
-        int status = 0;
-        if (::waitpid(m_pid, &status, WNOHANG) == m_pid) {
-            m_pid = -1;
-            return (*error = "nginx exited; see " + (work / "logs/error.log").string(), false);
-        }
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    }
-    Stop();
-    return (*error = "nginx did not start listening", false);
-}
-
-void CNginx::Stop() {
-    if (m_pid <= 0) return;
-    ::kill(m_pid, SIGTERM);
-    int status = 0;
-    ::waitpid(m_pid, &status, 0);
-    m_pid = -1;
-}
-
 bool CKvaServe::Start(const fs::path& root, const std::string& fault, std::string* error) {
-    int out[2];
-    if (::pipe(out) != 0) return (*error = "pipe", false);
-    const std::string binary = BinaryPath("kva").string(), rootText = root.string(), faultArg = "--fault=" + fault;
-    std::vector<char*> argv = {const_cast<char*>(binary.c_str()), const_cast<char*>("serve"),
-                               const_cast<char*>(rootText.c_str())};
-    if (!fault.empty()) argv.push_back(const_cast<char*>(faultArg.c_str()));
-    argv.push_back(nullptr);
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_adddup2(&actions, out[1], STDOUT_FILENO);
-    posix_spawn_file_actions_addclose(&actions, out[0]);
-    const int rc = posix_spawn(&m_pid, binary.c_str(), &actions, nullptr, argv.data(), environ);
-    posix_spawn_file_actions_destroy(&actions);
-    ::close(out[1]);
-    if (rc != 0) {
-        ::close(out[0]);
-        return (*error = "cannot start " + binary, false);
-    }
+    std::vector<std::string> args = {"serve", root.string()};
+    if (!fault.empty()) args.push_back("--fault=" + fault);
+    if (!m_child.Start(BinaryPath("kva"), args)) return (*error = "cannot start kva serve", false);
     // The first line names the URL: "serving <folder> on http://127.0.0.1:<port>".
     std::string line;
-    char c;
-    pollfd p{out[0], POLLIN, 0};
-    while (line.find('\n') == std::string::npos && ::poll(&p, 1, 30000) > 0 && ::read(out[0], &c, 1) == 1) line += c;
-    ::close(out[0]);
+    m_child.ReadLine(&line, std::chrono::seconds(30));
     const auto at = line.find("http://");
     if (at == std::string::npos) {
         Stop();
         return (*error = "kva serve said: " + line, false);
     }
-    m_url = line.substr(at, line.find('\n') - at);
+    m_url = line.substr(at);
     return true;
-}
-
-int CKvaServe::Stop() {
-    if (m_pid <= 0) return -1;
-    ::kill(m_pid, SIGTERM);
-    int status = 0;
-    ::waitpid(m_pid, &status, 0);
-    m_pid = -1;
-    return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
 }
 
 void CDownloadWatch::Bind(const std::string& id, int type) {
@@ -244,7 +134,7 @@ bool CServiceTest::Serve(Backend backend, const std::string& fault) {
             break;
         case Backend::Nginx:
             m_nginx = std::make_unique<CNginx>();
-            if (!m_nginx->Start(m_folder, State() / "nginx", &error)) {
+            if (!m_nginx->Start(m_folder, State() / "nginx", "location /packages/slow/ { limit_rate 64k; }", &error)) {
                 ADD_FAILURE() << error;
                 return false;
             }
