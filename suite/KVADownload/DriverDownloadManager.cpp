@@ -505,15 +505,17 @@ void CDriverDownloadManager::ReapFinished() {
     }
 }
 
+bool CDriverDownloadManager::AnyRunning() const {
+    for (const auto& [id, job] : m_jobs)
+        if (job->running) return true;
+    return false;
+}
+
 bool CDriverDownloadManager::WaitAllIdle(std::chrono::milliseconds timeout) {
     bool idle;
     {
         std::unique_lock lock(m_mutex);
-        idle = m_idle.wait_for(lock, timeout, [this] {
-            for (const auto& [id, job] : m_jobs)
-                if (job->running) return false;
-            return true;
-        });
+        idle = m_idle.wait_for(lock, timeout, [this]() KVA_REQUIRES(m_mutex) { return !AnyRunning(); });
     }
     ReapFinished();
     return idle;
@@ -530,11 +532,7 @@ void CDriverDownloadManager::Shutdown() {
     m_shutdown.Set();
     for (const auto& id : running) CancelDownload(id, 1);
     std::unique_lock lock(m_mutex);
-    m_idle.wait(lock, [this] {
-        for (const auto& [id, job] : m_jobs)
-            if (job->running) return false;
-        return true;
-    });
+    m_idle.wait(lock, [this]() KVA_REQUIRES(m_mutex) { return !AnyRunning(); });
     lock.unlock();
     ReapFinished();
 }
