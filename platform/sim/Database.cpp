@@ -2,6 +2,8 @@
 
 #include <sqlite3.h>
 
+#include "kva/platform/Machine.h"
+
 namespace plat {
 
 sqlite3* OpenDatabase(const std::filesystem::path& file, const std::string& schema, std::string* error) {
@@ -24,6 +26,20 @@ sqlite3* OpenDatabase(const std::filesystem::path& file, const std::string& sche
         return nullptr;
     }
     return db;
+}
+
+CStateDatabase::CStateDatabase(std::string fileName, std::string schema)
+    : m_fileName(std::move(fileName)), m_schema(std::move(schema)) {}
+
+CStateDatabase::~CStateDatabase() { sqlite3_close_v2(m_db); }
+
+sqlite3* CStateDatabase::Get(std::string* error) {
+    const auto state = StateFolder();
+    if (m_db && m_folder == state) return m_db;
+    sqlite3_close_v2(m_db);
+    m_folder = state;
+    m_db = OpenDatabase(state / m_fileName, m_schema, error);
+    return m_db;
 }
 
 }  // namespace plat

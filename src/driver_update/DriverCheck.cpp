@@ -12,6 +12,7 @@
 #include "common/Driver/DriverUpdateCommon.h"
 #include "common/FullScreenProbe.h"
 #include "driver_update/DownloadRequest.h"
+#include "install/DataEventIds.h"
 #include "install/DataEvents.h"
 #include "kva/platform/Clock.h"
 #include "kva/platform/Desktop.h"
@@ -132,7 +133,7 @@ bool CKVAServerQuery::CheckSoftDriverVersion() {
     // configuration already said no.
     const bool cfgForce = cfg.EnableForceUpdate();
     const bool userForce = IsUserSetForceUpdate();
-    ReportEvent(6011, cfgForce ? 1 : 0, userForce ? 1 : 0);
+    ReportEvent(evt::kForcedGate, cfgForce ? 1 : 0, userForce ? 1 : 0);
     if (forceAllowed) {
         CheckDownLoad(sorted.forced, DRIVER_UPDATE_FORCE);
     } else {
@@ -179,7 +180,7 @@ bool CKVAServerQuery::DecideDriverNotice() {
         return false;
     }
     DuiLib::UIMainQueue::getInstance()->dispatch([popup = std::move(popup)] {
-        ReportEvent(5006, 1);
+        ReportEvent(evt::kAppNoticeShown, 1);
         KVAAppUpdataXML::GetInstance()->SetDriverList(popup);
         KVAAppUpdataXML::GetInstance()->GetDriverItem();
     });

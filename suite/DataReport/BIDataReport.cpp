@@ -15,25 +15,18 @@
 
 struct CBIDataReport::Impl {
     std::mutex mtx;
-    sqlite3* db = nullptr;
-    std::filesystem::path folder;
+    plat::CStateDatabase events{"dataevents.db",
+                                "CREATE TABLE IF NOT EXISTS events(seq INTEGER PRIMARY KEY AUTOINCREMENT,"
+                                " event INTEGER NOT NULL, vals TEXT NOT NULL, wall_ms INTEGER NOT NULL,"
+                                " pid INTEGER NOT NULL);"
+                                "CREATE INDEX IF NOT EXISTS events_by_id ON events(event, seq);"};
     std::map<std::uint64_t, std::int64_t> starts;
 
     // REQUIRES: mtx held. The database of the current machine.
     sqlite3* Db() {
-        const auto state = plat::StateFolder();
-        if (db && folder == state) return db;
-        if (db) sqlite3_close_v2(db);
-        db = nullptr;
-        folder = state;
         std::string error;
-        db = plat::OpenDatabase(state / "dataevents.db",
-                                "CREATE TABLE IF NOT EXISTS events(seq INTEGER PRIMARY KEY AUTOINCREMENT,"
-                                " event INTEGER NOT NULL, vals TEXT NOT NULL, wall_ms INTEGER NOT NULL,"
-                                " pid INTEGER NOT NULL);"
-                                "CREATE INDEX IF NOT EXISTS events_by_id ON events(event, seq);",
-                                &error);
-        if (!db) KVA_LOG_ERROR("cannot open the data events in " << state.string() << ": " << error);
+        sqlite3* db = events.Get(&error);
+        if (!db) KVA_LOG_ERROR("cannot open the data events in " << plat::StateFolder().string() << ": " << error);
         return db;
     }
 };
@@ -44,9 +37,7 @@ CBIDataReport* CBIDataReport::GetInstance() {
 }
 
 CBIDataReport::CBIDataReport() : m_impl(std::make_unique<Impl>()) {}
-CBIDataReport::~CBIDataReport() {
-    if (m_impl->db) sqlite3_close_v2(m_impl->db);
-}
+CBIDataReport::~CBIDataReport() = default;
 
 bool CBIDataReport::Report(std::int64_t eventId, const std::vector<std::string>& values) {
     // Values are the suite's own text; invalid UTF-8 is replaced rather than refused.

@@ -17,4 +17,23 @@ inline constexpr int kDatabaseBusyMs = 10000;
 // with the reason in `error` on failure. The caller closes the connection with sqlite3_close_v2.
 sqlite3* OpenDatabase(const std::filesystem::path& file, const std::string& schema, std::string* error);
 
+// One database file in the current machine's state folder, opened on first use and opened anew
+// when the process moves to another machine (tests do). One owner thread at a time: the owner's
+// lock guards it.
+class CStateDatabase {
+public:
+    CStateDatabase(std::string fileName, std::string schema);
+    CStateDatabase(const CStateDatabase&) = delete;
+    CStateDatabase& operator=(const CStateDatabase&) = delete;
+    ~CStateDatabase();
+
+    // The connection to the current machine's file; nullptr with the reason in `error`.
+    sqlite3* Get(std::string* error);
+
+private:
+    std::string m_fileName, m_schema;
+    std::filesystem::path m_folder;
+    sqlite3* m_db = nullptr;
+};
+
 }  // namespace plat
