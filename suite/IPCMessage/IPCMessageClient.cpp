@@ -19,6 +19,7 @@
 #include "ZmqSupport.h"
 #include "kva/platform/Clock.h"
 #include "kva/platform/Log.h"
+#include "kva/platform/Mutex.h"
 
 using ipcmsg::CFrame;
 using ipcmsg::EFrameError;
@@ -99,9 +100,9 @@ struct CIPCMessageClient::Impl {
     std::deque<std::pair<std::int32_t, std::uint64_t>> unacked;  // (sequence, generation it covers)
     std::chrono::steady_clock::time_point nextAnnounce;
 
-    std::mutex ackMutex;
-    std::condition_variable ackCv;
-    std::uint64_t ackedGeneration = 0;  // guarded by ackMutex
+    plat::CMutex ackMutex;
+    plat::CCondition ackCv;
+    std::uint64_t ackedGeneration KVA_GUARDED_BY(ackMutex) = 0;
 
     // Callbacks.
     std::mutex cbMutex;
@@ -752,7 +753,8 @@ bool CIPCMessageClient::WaitForHub(std::chrono::milliseconds realTimeout) {
         target = d.generation;
     }
     std::unique_lock lock(d.ackMutex);
-    return d.ackCv.wait_for(lock, realTimeout, [&] { return d.ackedGeneration >= target; });
+    return d.ackCv.wait_for(lock, realTimeout,
+                            [&]() KVA_REQUIRES(d.ackMutex) { return d.ackedGeneration >= target; });
 }
 
 CIPCClientStats CIPCMessageClient::Stats() const {
