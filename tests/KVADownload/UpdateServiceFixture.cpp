@@ -6,6 +6,7 @@
 #include "KVADownload/Catalogue.h"
 #include "KVADownload/Folders.h"
 #include "Util/CommonCfgMgr.h"
+#include "driver_update/DownloadRequest.h"
 #include "kva/platform/Clock.h"
 
 namespace kvatest {
@@ -158,19 +159,7 @@ void CServiceTest::SetFault(const std::string& fault) {
 }
 
 download_param CServiceTest::RequestFor(const _TOBEUPDATE_DRIVER_INFO& info, int type) {
-    download_param p;
-    p.strUrl = info.versionInfo.strUrl;
-    p.FileSize = info.versionInfo.FileSize;
-    p.strDriverID = info.strDriverID;
-    p.strFilepath = GetDownloadPath(info.strDriverID, info.versionInfo.strNextVersion, 1, 1) + "\\update.zip";
-    p.strDriverName = info.strDriverName;
-    p.strNextVersion = info.versionInfo.strNextVersion;
-    p.strNextVersionID = info.versionInfo.strNextVersionID;
-    p.strHashAlgo = info.hashInfo.strHashAlgo;
-    p.strHash = info.hashInfo.strHash;
-    p.upateType = type;
-    p.Uid = -1;
-    return p;
+    return driver_update::MakeDownloadParam(info, type, info.strDriverID);
 }
 
 DownloadResult CServiceTest::Download(const download_param& param) {
