@@ -12,6 +12,7 @@
 
 #include <pugixml.hpp>
 
+#include "CommonCfgEdit.h"
 #include "DataReport/BIDataReport.h"
 #include "DemoPackages.h"
 #include "Util/CommonCfgMgr.h"
@@ -51,17 +52,11 @@ bool RunKva(const kva::CGlobals& g, std::vector<std::string> args) {
 
 // Short start delay and period, so rounds come every few seconds on the scaled clock.
 bool SetDemoSchedule(int periodMinutes) {
-    const auto file = CCommonCfgMgr::FilePath();
-    pugi::xml_document doc;
-    doc.load_file(file.c_str());
-    auto root = doc.child("commoncfg");
-    if (!root) root = doc.append_child("commoncfg");
-    auto update = root.child("Update");
-    if (!update) update = root.append_child("Update");
-    for (const char* a : {"initTime", "queryPeriod"}) update.remove_attribute(a);
-    update.append_attribute("initTime") = 1;
-    update.append_attribute("queryPeriod") = periodMinutes;
-    return doc.save_file(file.c_str());
+    return kva::EditCommonCfg("Update", [&](pugi::xml_node& update) {
+        for (const char* a : {"initTime", "queryPeriod"}) update.remove_attribute(a);
+        update.append_attribute("initTime") = 1;
+        update.append_attribute("queryPeriod") = periodMinutes;
+    });
 }
 
 // The demo user accepted the agreement and let drivers update when idle; the configuration lets
