@@ -18,7 +18,7 @@ std::vector<unsigned char> Raw(const std::string& base64) {
     return raw ? std::vector<unsigned char>(raw->begin(), raw->end()) : std::vector<unsigned char>();
 }
 
-class CatalogueTest : public kvatest::CServiceTest {
+class CatalogueTest : public kvatest::CUpdateServiceTest {
 protected:
     std::int64_t Now() const { return plat::CClock::Get().WallMs() / 1000; }
 

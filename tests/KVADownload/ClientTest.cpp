@@ -33,10 +33,10 @@ void WriteAll(const fs::path& p, const std::string& bytes) {
     std::ofstream(p, std::ios::binary | std::ios::trunc) << bytes;
 }
 
-class ClientTest : public kvatest::CServiceTest, public ::testing::WithParamInterface<Backend> {
+class ClientTest : public kvatest::CUpdateServiceTest, public ::testing::WithParamInterface<Backend> {
 protected:
     void SetUp() override {
-        CServiceTest::SetUp();
+        CUpdateServiceTest::SetUp();
         if (!HasFatalFailure()) {
             ASSERT_TRUE(Serve(GetParam()));
         }

@@ -32,7 +32,7 @@ std::string RawExchange(std::uint16_t port, const std::string& request) {
 
 std::string StatusLine(const std::string& answer) { return answer.substr(0, answer.find("\r\n")); }
 
-class ServerTest : public kvatest::CServiceTest {
+class ServerTest : public kvatest::CUpdateServiceTest {
 protected:
     void MakeBigPackage() {
         CCatalogueMaker maker(Folder(), PrivateKey());

@@ -75,7 +75,7 @@ DownloadResult CDownloadWatch::Result() {
     return m_result;
 }
 
-const std::string& CServiceTest::PrivateKey() {
+const std::string& CUpdateServiceTest::PrivateKey() {
     static const std::string pem = [] {
         std::string priv, pub;
         GenerateMakerKey(&priv, &pub);
@@ -84,16 +84,16 @@ const std::string& CServiceTest::PrivateKey() {
     return pem;
 }
 
-std::string CServiceTest::PublicKey() { return MakerPublicKey(PrivateKey()); }
+std::string CUpdateServiceTest::PublicKey() { return MakerPublicKey(PrivateKey()); }
 
-void CServiceTest::SetUp() {
+void CUpdateServiceTest::SetUp() {
     CTestMachine::SetUp();
     m_folder = State() / "service";
     fs::create_directories(m_folder);
     CDriverDownloadManager::GetInstance()->Restart();
 }
 
-void CServiceTest::TearDown() {
+void CUpdateServiceTest::TearDown() {
     EXPECT_TRUE(CDriverDownloadManager::GetInstance()->WaitAllIdle(std::chrono::seconds(60)));
     if (m_server) m_server->Stop();
     if (m_kvaServe) m_kvaServe->Stop();
@@ -101,14 +101,14 @@ void CServiceTest::TearDown() {
     CTestMachine::TearDown();
 }
 
-void CServiceTest::Configure(const std::string& url, const std::string& publicKey) {
+void CUpdateServiceTest::Configure(const std::string& url, const std::string& publicKey) {
     const auto file = CCommonCfgMgr::FilePath();
     fs::create_directories(file.parent_path());
     std::ofstream(file) << "<commoncfg><UpdateService url=\"" << url << "\" publicKey=\"" << publicKey
                         << "\"/></commoncfg>\n";
 }
 
-bool CServiceTest::Serve(Backend backend, const std::string& fault) {
+bool CUpdateServiceTest::Serve(Backend backend, const std::string& fault) {
     std::string error;
     m_backend = backend;
     switch (backend) {
@@ -146,7 +146,7 @@ bool CServiceTest::Serve(Backend backend, const std::string& fault) {
     return true;
 }
 
-void CServiceTest::SetFault(const std::string& fault) {
+void CUpdateServiceTest::SetFault(const std::string& fault) {
     ServeFault f;
     ASSERT_TRUE(f.Parse(fault));
     if (m_backend == Backend::KvaServe) {
@@ -158,11 +158,11 @@ void CServiceTest::SetFault(const std::string& fault) {
     m_server->SetFault(f);
 }
 
-download_param CServiceTest::RequestFor(const _TOBEUPDATE_DRIVER_INFO& info, int type) {
+download_param CUpdateServiceTest::RequestFor(const _TOBEUPDATE_DRIVER_INFO& info, int type) {
     return driver_update::MakeDownloadParam(info, type, info.strDriverID);
 }
 
-DownloadResult CServiceTest::Download(const download_param& param) {
+DownloadResult CUpdateServiceTest::Download(const download_param& param) {
     auto* mgr = CDriverDownloadManager::GetInstance();
     CDownloadWatch watch;
     EXPECT_TRUE(mgr->Init(param));

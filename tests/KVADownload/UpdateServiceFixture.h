@@ -58,7 +58,7 @@ private:
     bool m_ended = false;
 };
 
-class CServiceTest : public CTestMachine {
+class CUpdateServiceTest : public CTestMachine {
 protected:
     void SetUp() override;
     void TearDown() override;

@@ -13,7 +13,7 @@ int Kva(const std::filesystem::path& state, std::vector<std::string> args, std::
     return plat::RunProcess(kvatest::BinaryPath("kva"), args, out);
 }
 
-class KvaVerbsTest : public kvatest::CServiceTest {};
+class KvaVerbsTest : public kvatest::CUpdateServiceTest {};
 
 TEST_F(KvaVerbsTest, CatalogueMakeGivesAServiceTheMachineTrusts) {
     const auto folder = State() / "svc";
