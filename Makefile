@@ -11,7 +11,7 @@ DEB_PACKAGES = build-essential cmake ninja-build ccache pkg-config clang libclan
 
 SUDO = $(shell [ "$$(id -u)" = 0 ] || echo sudo)
 
-.PHONY: deps configure build check demo bench soak fuzz check-asan check-tsan clean deps-windows windows check-windows
+.PHONY: deps configure build check check-layers demo bench soak fuzz check-asan check-tsan check-threads clean deps-windows windows check-windows
 
 deps:
 	@missing=$$(for p in $(DEB_PACKAGES); do \
@@ -29,8 +29,12 @@ configure: deps
 build: configure
 	@cmake --build $(BUILD) -j $(JOBS)
 
+# Only platform/ includes operating-system headers.
+check-layers:
+	@.ci/os-headers
+
 check: PRESET = ci
-check: build
+check: check-layers build
 	@ctest --preset $(PRESET) -j $(JOBS)
 
 demo: build

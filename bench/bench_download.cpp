@@ -4,15 +4,7 @@
 // Prints MB/s of each, the ratios, and the resident-memory growth of ours.
 #include <benchmark/benchmark.h>
 #include <curl/curl.h>
-#include <fcntl.h>
 #include <openssl/evp.h>
-#include <signal.h>
-#include <spawn.h>
-#include <sys/socket.h>
-#include <sys/wait.h>
-#include <unistd.h>
-#include <arpa/inet.h>
-#include <netinet/in.h>
 
 #include <atomic>
 #include <condition_variable>
@@ -27,11 +19,11 @@
 #include "KVADownload/DriverDownloadManager.h"
 #include "KVADownload/Folders.h"
 #include "Util/CommonCfgMgr.h"
+#include "ServeKit/Nginx.h"
+#include "kva/platform/File.h"
 #include "kva/platform/Machine.h"
 #include "kva/platform/Paths.h"
 #include "kva/platform/Process.h"
-
-extern char** environ;
 
 namespace {
 
@@ -41,7 +33,7 @@ constexpr std::uint64_t kSize = 1ull << 30;
 const fs::path kWork = fs::temp_directory_path() / "kva-bench-download";
 
 std::string g_url, g_hash;
-pid_t g_nginx = -1;
+CNginx g_nginx;
 std::map<std::string, double> g_best;  // MB/s, best of the repetitions
 double g_rssGrowthMiB = 0;
 
@@ -76,54 +68,17 @@ void MakePackage(const fs::path& file) {
     g_hash = Hex(d, n);
 }
 
-int FreePort() {
-    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t len = sizeof(a);
-    ::bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof(a));
-    ::getsockname(fd, reinterpret_cast<sockaddr*>(&a), &len);
-    ::close(fd);
-    return ntohs(a.sin_port);
-}
-
 bool StartNginx(const fs::path& root) {
-    const int port = FreePort();
-    const fs::path conf = kWork / "nginx.conf";
-    std::ofstream(conf) << (geteuid() == 0 ? "user root;\n" : "") << "daemon off;\nworker_processes 1;\npid "
-                        << (kWork / "nginx.pid").string() << ";\nerror_log " << (kWork / "error.log").string()
-                        << ";\nevents { worker_connections 64; }\nhttp {\n access_log off;\n client_body_temp_path "
-                        << (kWork / "tmp").string() << ";\n proxy_temp_path " << (kWork / "tmp").string()
-                        << ";\n fastcgi_temp_path " << (kWork / "tmp").string() << ";\n uwsgi_temp_path "
-                        << (kWork / "tmp").string() << ";\n scgi_temp_path " << (kWork / "tmp").string()
-                        << ";\n sendfile on;\n server { listen 127.0.0.1:" << port << "; root " << root.string()
-                        << "; }\n}\n";
-    const std::string prefix = kWork.string() + "/", confText = conf.string();
-    char* argv[] = {const_cast<char*>("/usr/sbin/nginx"), const_cast<char*>("-p"), const_cast<char*>(prefix.c_str()),
-                    const_cast<char*>("-c"), const_cast<char*>(confText.c_str()), nullptr};
-    if (posix_spawn(&g_nginx, argv[0], nullptr, nullptr, argv, environ) != 0) return false;
-    g_url = "http://127.0.0.1:" + std::to_string(port);
-    for (int i = 0; i < 500; ++i) {
-        const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-        sockaddr_in a{};
-        a.sin_family = AF_INET;
-        a.sin_port = htons(static_cast<std::uint16_t>(port));
-        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        const bool ok = ::connect(fd, reinterpret_cast<sockaddr*>(&a), sizeof(a)) == 0;
-        ::close(fd);
-        if (ok) return true;
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    std::string error;
+    if (!g_nginx.Start(root, kWork / "nginx", "", &error)) {
+        std::cerr << error << "\n";
+        return false;
     }
-    return false;
+    g_url = g_nginx.Url();
+    return true;
 }
 
-void StopNginx() {
-    if (g_nginx <= 0) return;
-    ::kill(g_nginx, SIGTERM);
-    ::waitpid(g_nginx, nullptr, 0);
-    g_nginx = -1;
-}
+void StopNginx() { g_nginx.Stop(); }
 
 std::uint64_t RssKiB() {
     std::ifstream in("/proc/self/status");
@@ -159,14 +114,14 @@ void BM_CurlToolThenSha256sum(benchmark::State& state) {
 }
 
 struct BareSink {
-    int fd;
-    EVP_MD_CTX* sha;
+    plat::CFile file;
+    EVP_MD_CTX* sha = nullptr;
 };
 
 size_t BareWrite(char* d, size_t s, size_t n, void* u) {
     auto* sink = static_cast<BareSink*>(u);
     const size_t len = s * n;
-    if (::write(sink->fd, d, len) != static_cast<ssize_t>(len)) return 0;
+    if (!sink->file.WriteAll(d, len)) return 0;
     EVP_DigestUpdate(sink->sha, d, len);
     return len;
 }
@@ -175,7 +130,9 @@ void BM_BareLibcurlLoop(benchmark::State& state) {
     const fs::path out = kWork / "bare.out";
     for (auto _ : state) {
         const auto t0 = std::chrono::steady_clock::now();
-        BareSink sink{::open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644), EVP_MD_CTX_new()};
+        BareSink sink;
+        sink.file.Open(out, false, true);
+        sink.sha = EVP_MD_CTX_new();
         EVP_DigestInit_ex(sink.sha, EVP_sha256(), nullptr);
         CURL* h = curl_easy_init();
         const std::string url = g_url + "/package.bin";
@@ -184,7 +141,7 @@ void BM_BareLibcurlLoop(benchmark::State& state) {
         curl_easy_setopt(h, CURLOPT_WRITEDATA, &sink);
         const CURLcode rc = curl_easy_perform(h);
         curl_easy_cleanup(h);
-        ::close(sink.fd);
+        sink.file.Close();
         unsigned char d[EVP_MAX_MD_SIZE];
         unsigned n = 0;
         EVP_DigestFinal_ex(sink.sha, d, &n);
@@ -266,7 +223,7 @@ int main(int argc, char** argv) {
     fs::create_directories(kWork / "tmp");
     std::cout << "making a 1 GiB package..." << std::endl;
     MakePackage(kWork / "root" / "package.bin");
-    if (::access("/usr/sbin/nginx", X_OK) != 0 || !StartNginx(kWork / "root")) {
+    if (!StartNginx(kWork / "root")) {
         std::cerr << "bench_download: nginx is needed (make deps)\n";
         return 1;
     }

@@ -13,6 +13,7 @@
 #include "IPCMessage/IPCEndpoint.h"
 #include "IPCMessage/IPCHub.h"
 #include "KVADownload/Catalogue.h"
+#include "ServeKit/CatalogueMaker.h"
 #include "KVADownload/UpdateService.h"
 #include "Util/CommonCfgMgr.h"
 #include "Util/DE.h"

@@ -2,7 +2,6 @@
 // unload (the service's destructor) takes, and the resident memory after a start. The configured
 // period is hours, so a fast unload shows that every wait ends with the stop.
 #include <benchmark/benchmark.h>
-#include <unistd.h>
 
 #include <chrono>
 #include <filesystem>

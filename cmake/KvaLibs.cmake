@@ -4,7 +4,7 @@
 # loads and unloads the library itself.
 function(kva_link_all_libraries target)
   cmake_parse_arguments(L "WITH_LIBRARY" "" "" ${ARGN})
-  set(_libs SuiteUtil IPCMessage DataReport KVADownload DuiLib KVATipsSDK kvaplatform)
+  set(_libs kvaservekit SuiteUtil IPCMessage DataReport KVADownload DuiLib KVATipsSDK kvaplatform)
   if(L_WITH_LIBRARY)
     list(PREPEND _libs KVAUpdaterCheck)
   endif()

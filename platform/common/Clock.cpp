@@ -1,10 +1,9 @@
 #include "kva/platform/Clock.h"
+#include "kva/platform/Mutex.h"
 
 #include <algorithm>
-#include <condition_variable>
 #include <limits>
 #include <list>
-#include <mutex>
 #include <vector>
 
 #include "ClockSource.h"
@@ -31,37 +30,36 @@ struct CClock::Impl {
         int which = -1;
     };
 
-    mutable std::mutex mtx;
-    mutable std::condition_variable cv;
-    Mode mode = Mode::Real;
-    double scale = 1.0;
+    mutable CMutex mtx;
+    mutable CCondition cv;
+    Mode mode KVA_GUARDED_BY(mtx) = Mode::Real;
+    double scale KVA_GUARDED_BY(mtx) = 1.0;
     // Tick and wall time at the moment the mode was set, and the real instant of that moment.
-    Steady::time_point realBase = Steady::now();
-    std::int64_t tickBase = RealUptimeMs();
-    std::int64_t wallBase = RealWallMs();
-    std::int64_t fakeTick = 0;
-    std::list<Waiter*> waiters;
+    Steady::time_point realBase KVA_GUARDED_BY(mtx) = Steady::now();
+    std::int64_t tickBase KVA_GUARDED_BY(mtx) = RealUptimeMs();
+    std::int64_t wallBase KVA_GUARDED_BY(mtx) = RealWallMs();
+    std::int64_t fakeTick KVA_GUARDED_BY(mtx) = 0;
+    std::list<Waiter*> waiters KVA_GUARDED_BY(mtx);
 
-    // REQUIRES: mtx held.
-    std::int64_t TickLocked() const {
+    std::int64_t TickLocked() const KVA_REQUIRES(mtx) {
         if (mode == Mode::Fake) return fakeTick;
         const auto real = std::chrono::duration<double, std::milli>(Steady::now() - realBase).count();
         return tickBase + static_cast<std::int64_t>(real * scale);
     }
 
-    std::int64_t WallLocked() const {
+    std::int64_t WallLocked() const KVA_REQUIRES(mtx) {
         if (mode == Mode::Real) return RealWallMs();
         return wallBase + (TickLocked() - tickBase);
     }
 
-    Steady::time_point RealInstantOf(std::int64_t tick) const {
+    Steady::time_point RealInstantOf(std::int64_t tick) const KVA_REQUIRES(mtx) {
         const double realMs = static_cast<double>(tick - tickBase) / scale;
         if (realMs > 1e12) return Steady::time_point::max();
         return realBase + std::chrono::duration_cast<Steady::duration>(
                               std::chrono::duration<double, std::milli>(realMs));
     }
 
-    void Rebase(Mode newMode, double newScale) {
+    void Rebase(Mode newMode, double newScale) KVA_REQUIRES(mtx) {
         tickBase = TickLocked();
         wallBase = WallLocked();
         realBase = Steady::now();
@@ -71,15 +69,15 @@ struct CClock::Impl {
         cv.notify_all();
     }
 
-    // REQUIRES: mtx held. Wakes waiters whose deadline has come.
-    void WakeExpired() {
+    // Wakes waiters whose deadline has come.
+    void WakeExpired() KVA_REQUIRES(mtx) {
         const std::int64_t now = TickLocked();
         for (Waiter* w : waiters) {
             if (!w->woken && w->deadline <= now) w->woken = true;
         }
     }
 
-    void WakeEvent(const CEvent* ev) {
+    void WakeEvent(const CEvent* ev) KVA_REQUIRES(mtx) {
         for (Waiter* w : waiters) {
             if (w->woken) continue;
             auto it = std::find(w->events.begin(), w->events.end(), ev);
@@ -88,6 +86,11 @@ struct CClock::Impl {
                 w->which = static_cast<int>(it - w->events.begin());
             }
         }
+    }
+
+    std::size_t AsleepLocked() const KVA_REQUIRES(mtx) {
+        return static_cast<std::size_t>(
+            std::count_if(waiters.begin(), waiters.end(), [](const Waiter* w) { return !w->woken; }));
     }
 };
 
@@ -191,17 +194,13 @@ void CClock::Advance(Ms by) {
 
 std::size_t CClock::Sleepers() const {
     std::lock_guard lock(m_impl->mtx);
-    return static_cast<std::size_t>(std::count_if(m_impl->waiters.begin(), m_impl->waiters.end(),
-                                                   [](const Impl::Waiter* w) { return !w->woken; }));
+    return m_impl->AsleepLocked();
 }
 
 bool CClock::WaitForSleepers(std::size_t count, Ms realTimeout) const {
     std::unique_lock lock(m_impl->mtx);
-    return m_impl->cv.wait_for(lock, realTimeout, [&] {
-        return static_cast<std::size_t>(std::count_if(
-                   m_impl->waiters.begin(), m_impl->waiters.end(),
-                   [](const Impl::Waiter* w) { return !w->woken; })) >= count;
-    });
+    Impl& impl = *m_impl;
+    return impl.cv.wait_for(lock, realTimeout, [&]() KVA_REQUIRES(impl.mtx) { return impl.AsleepLocked() >= count; });
 }
 
 std::int64_t CClock::NextDeadlineIn() const {

@@ -4,6 +4,7 @@
 #include <memory>
 #include <random>
 
+#include "kva/platform/Database.h"
 #include "kva/platform/Log.h"
 #include "kva/platform/Machine.h"
 
@@ -77,14 +78,8 @@ bool CMachineDb::OpenFile(const std::filesystem::path& folder) {
     std::error_code ec;
     std::filesystem::create_directories(folder, ec);
     m_folder = std::filesystem::absolute(folder, ec);
-    const std::string file = (m_folder / "machine.db").string();
-    if (sqlite3_open_v2(file.c_str(), &m_db,
-                        SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_FULLMUTEX,
-                        nullptr) != SQLITE_OK) {
-        return false;
-    }
-    sqlite3_busy_timeout(m_db, 10000);
-    Exec("PRAGMA journal_mode=WAL");
+    m_db = OpenDatabase(m_folder / "machine.db", "", nullptr);
+    if (!m_db) return false;
     Exec("PRAGMA synchronous=NORMAL");
     Exec("PRAGMA foreign_keys=ON");
     return CreateSchema();

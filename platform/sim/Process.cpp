@@ -201,4 +201,18 @@ int WaitForStopSignal() {
 
 void RaiseStopSignal() { kill(getpid(), SIGTERM); }
 
+bool IsSuperUser() { return geteuid() == 0; }
+
+long ReadStandardInput(char* buffer, std::size_t size, std::chrono::milliseconds realTimeout) {
+    pollfd p{STDIN_FILENO, POLLIN, 0};
+    const int n = poll(&p, 1, static_cast<int>(realTimeout.count()));
+    if (n == 0 || (n < 0 && errno == EINTR)) return -1;
+    if (n < 0) return -2;
+    for (;;) {
+        const ssize_t got = read(STDIN_FILENO, buffer, size);
+        if (got >= 0) return static_cast<long>(got);
+        if (errno != EINTR) return -2;
+    }
+}
+
 }  // namespace plat

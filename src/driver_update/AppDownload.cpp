@@ -8,6 +8,7 @@
 #include "Util/DE.h"
 #include "common/Driver/DriverUpdateCommon.h"
 #include "driver_update/DownloadRequest.h"
+#include "install/DataEventIds.h"
 #include "install/DataEvents.h"
 #include "kva/platform/Log.h"
 #include "service/KVAServerQuery.h"
@@ -98,13 +99,13 @@ void CKVAServerQuery::CancelDownDCB(_DownloadCbParam) {
 
 void CKVAServerQuery::ContinueDownLoad() {
     if (IsWndExists(true)) {
-        ReportEvent(3011, "5", 18, 3);
+        ReportEvent(evt::kAppUpdateError, "5", 18, 3);
         KVA_LOG_ERROR("IsWndExists");
         return;
     }
     UpdaterManager::enmUPDATER_ERROR_TYPE error = UpdaterManager::UPDATER_ERROR_NONE;
     if (!CheckManualState(error)) {
-        if (error != UpdaterManager::UPDATER_ERROR_NONE) ReportEvent(3011, "5", 18, error);
+        if (error != UpdaterManager::UPDATER_ERROR_NONE) ReportEvent(evt::kAppUpdateError, "5", 18, error);
         KVA_LOG_WARN("not finish manual update");
         return;
     }
@@ -135,7 +136,7 @@ void CKVAServerQuery::ContinueDownLoad() {
     if (!DE::FileExists(driver_update::DownloadTargetFile(kDriverTypeApplication, next))) {
         const std::uint64_t reserve = 3 * app.versionInfo.FileSize;
         if (!IsMachineFreeSpaceOK(reserve)) {
-            ReportEvent(3011, "5", 18, 2);
+            ReportEvent(evt::kAppUpdateError, "5", 18, 2);
             KVA_LOG_ERROR("ContinueDownLoad space not ok, need reserveSize " << reserve);
             return;
         }

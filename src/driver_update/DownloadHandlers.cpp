@@ -8,6 +8,7 @@
 #include "KVADownload/DriverDownloadManager.h"
 #include "Util/CommonCfgMgr.h"
 #include "common/Driver/DriverUpdateCommon.h"
+#include "install/DataEventIds.h"
 #include "install/DataEvents.h"
 #include "kva/platform/Log.h"
 #include "service/KVAServerQuery.h"
@@ -36,7 +37,7 @@ void CKVAServerQuery::OnRecvDriverDownLoadMsg(tagIPC_MESSAGE_ITEM& item) {
     if (forced) {
         const bool cfgForce = CCommonCfgMgr::getInstance().EnableForceUpdate();
         const bool userForce = IsUserSetForceUpdate();
-        ReportEvent(6011, cfgForce, userForce);
+        ReportEvent(evt::kForcedGate, cfgForce, userForce);
         std::lock_guard lock(m_mtxTables);
         if (!cfgForce || !userForce) {
             m_mapForceDriver.clear();

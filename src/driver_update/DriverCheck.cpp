@@ -1,7 +1,6 @@
 // The driver half of every periodic check (query thread): ask the update service for newer
 // packages, sort them into the forced and idle tables, start the downloads the settings allow, and
 // decide whether the user sees the driver notice.
-#include <algorithm>
 #include <set>
 
 #include "DuiLib/UIMainQueue.h"
@@ -13,6 +12,7 @@
 #include "common/Driver/DriverUpdateCommon.h"
 #include "common/FullScreenProbe.h"
 #include "driver_update/DownloadRequest.h"
+#include "install/DataEventIds.h"
 #include "install/DataEvents.h"
 #include "kva/platform/Clock.h"
 #include "kva/platform/Desktop.h"
@@ -42,60 +42,64 @@ bool CKVAServerQuery::FetchDriverPackages(std::vector<_TOBEUPDATE_DRIVER_INFO>& 
 }
 
 CKVAServerQuery::CSortedPackages CKVAServerQuery::SortDriverPackages(const std::vector<_TOBEUPDATE_DRIVER_INFO>& packages) {
-    // The settings are read once per walk, outside the tables' lock: they cannot change within one
-    // walk, and reading the switch per package would report a closed switch once per package.
-    const bool anyIdle = std::any_of(packages.begin(), packages.end(),
-                                     [](const auto& r) { return r.policy.updateType != DRIVER_UPDATE_FORCE; });
-    const bool switchOpen = anyIdle && IsDriverSwitchOpen();
-    // One snapshot of the idle-capable names serves the whole walk.
-    const std::set<std::string> idleNames =
-        switchOpen ? CCommonCfgMgr::getInstance().GetIdleUpdateNames() : std::set<std::string>();
-
+    // One snapshot of the idle-capable names serves the whole walk. The tables' lock is taken per
+    // package and never held while the switch is read or a line is logged.
+    std::set<std::string> idleNames;
+    bool namesRead = false;
     CSortedPackages sorted;
-    // The per-package lines are written after the walk, so no file I/O happens under the lock.
-    struct CNote {
-        const std::string* id;
-        bool skipped;  // else: the BIOS goes idle by its own permission
-    };
-    std::vector<CNote> notes;
-    {
-        std::lock_guard lock(m_mtxTables);
-        m_vecPopupDriver.reserve(m_vecPopupDriver.size() + packages.size());
-        for (const _TOBEUPDATE_DRIVER_INFO& r : packages) {
-            if (r.policy.updateType == DRIVER_UPDATE_FORCE) {
-                if (r.policy.restartLevel1) m_bRestartLevel1Found = true;
-                if (r.policy.restartLevel2) m_bRestartLevel2Found = true;
-                enmUPGRADE_DRIVER_INFO& entry = m_mapForceDriver[r.strDriverID];
-                if (entry.state != PACKAGE_KNOWN) continue;
-                driver_update::CopyRecordToEntry(r, entry);
-                sorted.forced.push_back(r);
-                continue;
-            }
+    for (const _TOBEUPDATE_DRIVER_INFO& r : packages) {
+        if (r.policy.updateType == DRIVER_UPDATE_FORCE) {
+            SortForcedPackage(r, sorted);
+            continue;
+        }
+        {
+            std::lock_guard lock(m_mtxTables);
             auto known = m_mapIdleDriver.find(r.strDriverID);
             if (known == m_mapIdleDriver.end() || known->second.state != PACKAGE_INSTALLED) m_vecPopupDriver.push_back(r);
-            if (!switchOpen) continue;
-            bool idle = idleNames.count(r.strDriverName) != 0;
-            if (!idle && r.strDriverID == kDriverTypeBios && r.policy.idleAllowed) {
-                notes.push_back({&r.strDriverID, false});
-                idle = true;
-            }
-            if (!idle) {
-                m_vecSkipDriver.push_back(r);
-                notes.push_back({&r.strDriverID, true});
-                continue;
-            }
-            enmUPGRADE_DRIVER_INFO& entry = m_mapIdleDriver[r.strDriverID];
-            driver_update::CopyRecordToEntry(r, entry);
-            if (entry.state == PACKAGE_KNOWN) sorted.idle.push_back(r);
-            if (r.policy.restartLevel1) m_bRestartLevel1Found = m_bIdleRestartFound = true;
-            if (r.policy.restartLevel2) m_bRestartLevel2Found = m_bIdleRestartFound = true;
         }
-    }
-    for (const CNote& n : notes) {
-        if (n.skipped) KVA_LOG_ERROR("update skip it,driver id" << *n.id);
-        else KVA_LOG_WARN("update no skip it,can idle update,driver id" << *n.id);
+        // Read for every idle package: its log lines and event 2009 come once per package.
+        if (!IsDriverSwitchOpen()) continue;
+        if (!namesRead) {
+            idleNames = CCommonCfgMgr::getInstance().GetIdleUpdateNames();
+            namesRead = true;
+        }
+        bool idle = idleNames.count(r.strDriverName) != 0;
+        if (!idle && r.strDriverID == kDriverTypeBios && r.policy.idleAllowed) {
+            KVA_LOG_WARN("update no skip it,can idle update,driver id" << r.strDriverID);
+            idle = true;
+        }
+        if (idle) {
+            SortIdlePackage(r, sorted);
+            continue;
+        }
+        {
+            std::lock_guard lock(m_mtxTables);
+            m_vecSkipDriver.push_back(r);
+        }
+        KVA_LOG_ERROR("update skip it,driver id" << r.strDriverID);
     }
     return sorted;
+}
+
+void CKVAServerQuery::SortForcedPackage(const _TOBEUPDATE_DRIVER_INFO& r, CSortedPackages& sorted) {
+    if (r.policy.restartLevel1) m_bRestartLevel1Found = true;
+    if (r.policy.restartLevel2) m_bRestartLevel2Found = true;
+    std::lock_guard lock(m_mtxTables);
+    enmUPGRADE_DRIVER_INFO& entry = m_mapForceDriver[r.strDriverID];
+    if (entry.state != PACKAGE_KNOWN) return;
+    driver_update::CopyRecordToEntry(r, entry);
+    sorted.forced.push_back(r);
+}
+
+void CKVAServerQuery::SortIdlePackage(const _TOBEUPDATE_DRIVER_INFO& r, CSortedPackages& sorted) {
+    {
+        std::lock_guard lock(m_mtxTables);
+        enmUPGRADE_DRIVER_INFO& entry = m_mapIdleDriver[r.strDriverID];
+        driver_update::CopyRecordToEntry(r, entry);
+        if (entry.state == PACKAGE_KNOWN) sorted.idle.push_back(r);
+    }
+    if (r.policy.restartLevel1) m_bRestartLevel1Found = m_bIdleRestartFound = true;
+    if (r.policy.restartLevel2) m_bRestartLevel2Found = m_bIdleRestartFound = true;
 }
 
 bool CKVAServerQuery::CheckSoftDriverVersion() {
@@ -129,7 +133,7 @@ bool CKVAServerQuery::CheckSoftDriverVersion() {
     // configuration already said no.
     const bool cfgForce = cfg.EnableForceUpdate();
     const bool userForce = IsUserSetForceUpdate();
-    ReportEvent(6011, cfgForce ? 1 : 0, userForce ? 1 : 0);
+    ReportEvent(evt::kForcedGate, cfgForce ? 1 : 0, userForce ? 1 : 0);
     if (forceAllowed) {
         CheckDownLoad(sorted.forced, DRIVER_UPDATE_FORCE);
     } else {
@@ -176,7 +180,7 @@ bool CKVAServerQuery::DecideDriverNotice() {
         return false;
     }
     DuiLib::UIMainQueue::getInstance()->dispatch([popup = std::move(popup)] {
-        ReportEvent(5006, 1);
+        ReportEvent(evt::kAppNoticeShown, 1);
         KVAAppUpdataXML::GetInstance()->SetDriverList(popup);
         KVAAppUpdataXML::GetInstance()->GetDriverItem();
     });

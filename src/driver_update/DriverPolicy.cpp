@@ -3,6 +3,7 @@
 #include "Util/DE.h"
 #include "Util/KVASoftShelf.h"
 #include "common/Driver/DriverUpdateCommon.h"
+#include "install/DataEventIds.h"
 #include "install/DataEvents.h"
 #include "kva/platform/Log.h"
 #include "service/KVAServerQuery.h"
@@ -35,7 +36,7 @@ bool CKVAServerQuery::ReadUpdateSwitch(const wchar_t* name, bool verbose) {
         return true;
     }
     KVA_LOG_WARN("upgrade disabled ");
-    ReportEvent(2009);
+    ReportEvent(evt::kUpdateDisabled);
     return false;
 }
 

@@ -5,6 +5,7 @@
 #include "Util/CommonCfgMgr.h"
 #include "Util/DriverInfoListMgr.h"
 #include "common/Driver/DriverUpdateCommon.h"
+#include "install/DataEventIds.h"
 #include "install/DataEvents.h"
 #include "kva/platform/Log.h"
 #include "kva/platform/Power.h"
@@ -26,7 +27,7 @@ bool CKVAServerQuery::IsBatterySpaceOK(std::vector<_TOBEUPDATE_DRIVER_INFO> list
     const std::uint64_t reserve = kReserveFactor * total;
     if (IsMachineFreeSpaceOK(reserve)) return true;
     KVA_LOG_ERROR("space not ok, need reserveSize " << reserve);
-    ReportEvent(7007, std::to_string(type), 12, 2);
+    ReportEvent(evt::kSpaceShort, std::to_string(type), 12, 2);
     return false;
 }
 

@@ -59,8 +59,9 @@ void CIPCDataIO::Reserve(std::uint32_t nBytes) {
     const std::uint64_t capacity = static_cast<std::uint32_t>(m_pItem->nMessageLen);
     const std::uint64_t wanted = static_cast<std::uint64_t>(m_nPosition) + nBytes;
     if (wanted <= capacity) return;
+    // The limit is on what was asked for; rounding up to the granularity may pass it.
+    if (wanted > kMaxCapacity) throw std::runtime_error(kBadSize);
     const std::uint64_t grown = (wanted + m_nGranularity - 1) / m_nGranularity * m_nGranularity;
-    if (grown > kMaxCapacity) throw std::runtime_error(kBadSize);
     auto buffer = std::make_unique<char[]>(grown);  // zero-filled
     if (m_nPosition > 0) std::memcpy(buffer.get(), m_pItem->pszMessage, m_nPosition);
     delete[] m_pItem->pszMessage;

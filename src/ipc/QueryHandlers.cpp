@@ -129,5 +129,5 @@ void CKVAServerQuery::OnRecvCheckWinPE(tagIPC_MESSAGE_ITEM& item) {
     } else {
         KVA_LOG_ERROR("CheckWinPE is faild, errcode is " << rc);
     }
-    PostReply(item, &answer, 1);
+    if (!PostReply(item, &answer, 1)) KVA_LOG_ERROR("post msg to check winpe failed");
 }

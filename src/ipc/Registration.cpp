@@ -1,14 +1,11 @@
-// The service's IPC endpoint (0x50000): which handler answers which message, the generic send,
+// The service's IPC endpoint: which handler answers which message, the generic send,
 // and the one rule every reply follows.
 #include "ipc/IPCReply.h"
+#include "ipc/IpcIds.h"
 #include "kva/platform/Log.h"
 #include "service/KVAServerQuery.h"
 
 namespace {
-
-constexpr int kOwnEndpoint = 0x50000;
-constexpr unsigned kSystemStateTopic = 0x300000;
-constexpr int kCancelDownloadMessage = 0xF000B;
 
 using Handler = void (CKVAServerQuery::*)(tagIPC_MESSAGE_ITEM&);
 
@@ -16,28 +13,28 @@ using Handler = void (CKVAServerQuery::*)(tagIPC_MESSAGE_ITEM&);
 
 void CKVAServerQuery::RegisterIpcHandlers() {
     auto on = [this](int id, Handler handler) { m_ipcClient.RegisterMessageCallback(id, this, handler); };
-    on(0x50005, &CKVAServerQuery::OnRecvAppMgIPCMessage);
-    on(0x50008, &CKVAServerQuery::OnRecvAppMgCloseWinMsg);
-    on(0x3A0002, &CKVAServerQuery::OnRecvSettingPopWindowMsg);
-    on(0x3A0003, &CKVAServerQuery::OnRecvSettingCloseWinMsg);
-    on(0x30007, &CKVAServerQuery::OnRecvInstallEnd);
-    m_ipcClient.SubscribeIPCMessage(kSystemStateTopic, 0);
+    on(ipc_msg::kAppMgAnswer, &CKVAServerQuery::OnRecvAppMgIPCMessage);
+    on(ipc_msg::kAppMgCloseWin, &CKVAServerQuery::OnRecvAppMgCloseWinMsg);
+    on(ipc_msg::kSettingPopWindowAnswer, &CKVAServerQuery::OnRecvSettingPopWindowMsg);
+    on(ipc_msg::kSettingCloseWin, &CKVAServerQuery::OnRecvSettingCloseWinMsg);
+    on(ipc_msg::kInstallEnd, &CKVAServerQuery::OnRecvInstallEnd);
+    m_ipcClient.SubscribeIPCMessage(ipc_topic::kSystemState, 0);
     m_ipcClient.SetSubscribeCallback(this, &CKVAServerQuery::OnRecvSysState);
-    on(0xF0008, &CKVAServerQuery::OnRecvPopRestartWnd);
-    on(0xF000C, &CKVAServerQuery::OnRecvAppManagerUIStatusMsg);
-    on(0xF0009, &CKVAServerQuery::OnRecvDriverDownLoadMsg);
-    on(0xF000A, &CKVAServerQuery::OnRecvDriverDownLoadMsg);
+    on(ipc_msg::kPopRestartWnd, &CKVAServerQuery::OnRecvPopRestartWnd);
+    on(ipc_msg::kAppManagerUIStatus, &CKVAServerQuery::OnRecvAppManagerUIStatusMsg);
+    on(ipc_msg::kDriverDownload, &CKVAServerQuery::OnRecvDriverDownLoadMsg);
+    on(ipc_msg::kDriverDownloadOther, &CKVAServerQuery::OnRecvDriverDownLoadMsg);
     auto* cancel = new CIPCServerProc<CKVAServerQuery, void, const strDRIVER_DOWNLOAD_CB_PARAM&>(
-        kCancelDownloadMessage, this, &CKVAServerQuery::OnRecvCancelDownload);
+        ipc_msg::kCancelDownload, this, &CKVAServerQuery::OnRecvCancelDownload);
     if (m_ipcServer.RegisterProc(cancel) < 0) delete cancel;
-    on(0xF000F, &CKVAServerQuery::OnRecvAppManagerUIInstallMsg);
-    on(0x50015, &CKVAServerQuery::OnRecvSynergyMsg);
-    on(0x50016, &CKVAServerQuery::OnRecvQueryBIOS);
-    on(0xF000D, &CKVAServerQuery::OnRecvUpdateXMLMsg);
-    on(0xF000E, &CKVAServerQuery::OnRecvGetFWVersion);
-    on(0xF0011, &CKVAServerQuery::OnRecvCheckWinPE);
-    on(0xF0012, &CKVAServerQuery::OnRecvCheckDiagnoseAnalysis);
-    on(0xF0013, &CKVAServerQuery::OnRecvDownloadDiagnoseAnalysis);
+    on(ipc_msg::kAppManagerUIInstall, &CKVAServerQuery::OnRecvAppManagerUIInstallMsg);
+    on(ipc_msg::kSynergyAnswer, &CKVAServerQuery::OnRecvSynergyMsg);
+    on(ipc_msg::kQueryBIOS, &CKVAServerQuery::OnRecvQueryBIOS);
+    on(ipc_msg::kUpdateXML, &CKVAServerQuery::OnRecvUpdateXMLMsg);
+    on(ipc_msg::kGetFWVersion, &CKVAServerQuery::OnRecvGetFWVersion);
+    on(ipc_msg::kCheckWinPE, &CKVAServerQuery::OnRecvCheckWinPE);
+    on(ipc_msg::kCheckDiagnoseAnalysis, &CKVAServerQuery::OnRecvCheckDiagnoseAnalysis);
+    on(ipc_msg::kDownloadDiagnoseAnalysis, &CKVAServerQuery::OnRecvDownloadDiagnoseAnalysis);
 }
 
 bool CKVAServerQuery::SendIPCMessage(int receiver, int messageId, int secondId, char* data, int length) {
@@ -45,5 +42,5 @@ bool CKVAServerQuery::SendIPCMessage(int receiver, int messageId, int secondId, 
 }
 
 bool CKVAServerQuery::PostReply(const tagIPC_MESSAGE_ITEM& request, const char* payload, int length) {
-    return m_ipcClient.PostIPCMessage(MakeIPCReply(request, kOwnEndpoint, const_cast<char*>(payload), length));
+    return m_ipcClient.PostIPCMessage(MakeIPCReply(request, ipc_endpoint::kService, const_cast<char*>(payload), length));
 }

@@ -6,18 +6,16 @@
 #include "KVADownload/DriverDownloadManager.h"
 #include "KVADownload/UpdateService.h"
 #include "Util/DE.h"
+#include "install/DataEventIds.h"
 #include "install/DataEvents.h"
 #include "install/ForceUpRemindRestartManager.h"
+#include "ipc/IpcIds.h"
 #include "kva/platform/Log.h"
 #include "kva/platform/Module.h"
 #include "self_update/KVASilentTipWnd.h"
 #include "self_update/UpdateTipsUI.h"
 
-namespace {
-constexpr int kOwnEndpoint = 0x50000;
-}  // namespace
-
-CKVAServerQuery::CKVAServerQuery() : m_ipcClient(kOwnEndpoint, true, false), m_ipcServer(&m_ipcClient, false) {
+CKVAServerQuery::CKVAServerQuery() : m_ipcClient(ipc_endpoint::kService, true, false), m_ipcServer(&m_ipcClient, false) {
     Init();
     m_bSilentDownloading = false;
     m_bSourceComplete[0] = true;
@@ -86,7 +84,7 @@ void CKVAServerQuery::ReportQotaIdOnce() {
     std::wstring reported;
     if (DE::Registry::GetValue(plat::kHKeyUsers, key, L"ReportQotaId", reported, plat::kKeyAllAccess)) return;
     DE::Registry::SetValue(plat::kHKeyUsers, key, L"ReportQotaId", std::wstring(L"1"), plat::kKeyAllAccess);
-    ReportEvent(4016, GetQOTAID());
+    ReportEvent(evt::kOtaId, GetQOTAID());
 }
 
 CKVAServerQuery::~CKVAServerQuery() {

@@ -33,6 +33,7 @@
 #include "install/SerialWorker.h"
 #include "ipc/IPCServer.h"
 #include "kva/platform/Clock.h"
+#include "kva/platform/Mutex.h"
 #include "kva/platform/Types.h"
 
 class UpdateTipsUI;
@@ -135,6 +136,8 @@ public:
         std::vector<_TOBEUPDATE_DRIVER_INFO> idle;
     };
     CSortedPackages SortDriverPackages(const std::vector<_TOBEUPDATE_DRIVER_INFO>& packages);
+    void SortForcedPackage(const _TOBEUPDATE_DRIVER_INFO& r, CSortedPackages& sorted);
+    void SortIdlePackage(const _TOBEUPDATE_DRIVER_INFO& r, CSortedPackages& sorted);
 
     // ---- install/ : install sequencing, setup dispatch, records, restart -----------------------
     // Install thread: one pass every 120 s, forced table then idle table, until the service stops.
@@ -256,14 +259,14 @@ private:
 
     // Members in the order the service has always kept them.
     report m_report;
-    std::string m_strAppPackagePath;
+    std::string m_strAppPackagePath KVA_GUARDED_BY(m_mtxTables);
     std::string m_strAppNextVersion;
-    std::mutex m_mtxPackages;
-    std::vector<_TOBEUPDATE_DRIVER_INFO> m_vecPopupDriver;
-    std::vector<_TOBEUPDATE_DRIVER_INFO> m_vecSkipDriver;
-    std::vector<_IGNORED_DRIVER_INFO> m_vecDriverExtra;
-    PackageTable m_mapIdleDriver;
-    PackageTable m_mapForceDriver;
+    plat::CMutex m_mtxPackages;
+    std::vector<_TOBEUPDATE_DRIVER_INFO> m_vecPopupDriver KVA_GUARDED_BY(m_mtxTables);
+    std::vector<_TOBEUPDATE_DRIVER_INFO> m_vecSkipDriver KVA_GUARDED_BY(m_mtxTables);
+    std::vector<_IGNORED_DRIVER_INFO> m_vecDriverExtra KVA_GUARDED_BY(m_mtxTables);
+    PackageTable m_mapIdleDriver KVA_GUARDED_BY(m_mtxTables);
+    PackageTable m_mapForceDriver KVA_GUARDED_BY(m_mtxTables);
     UpdateTipsUI* m_pUpdateTipsUI = nullptr;
     ForceUpRemindRestartManager* m_pRestartUI = nullptr;
     KVASilentTipWnd* m_pKVASilentTipWnd = nullptr;
@@ -282,16 +285,16 @@ private:
     std::atomic<bool> m_bSourceComplete[2] = {true, true};
     std::atomic<bool> m_bSource2Complete{true};
     std::atomic<bool> m_bSynergyInUse{false};
-    std::shared_ptr<plat::CEvent> m_hSynergyEvent;  // guarded by m_mtxSynergy
+    std::shared_ptr<plat::CEvent> m_hSynergyEvent KVA_GUARDED_BY(m_mtxSynergy);
     std::wstring m_strUserSettingKey;
     std::atomic<bool> m_bEnableUpdate{true};
     plat::HMODULE m_hDriverCurVersion = nullptr;
 
     // Ours: the one lock of the tables and vectors, the stop signal, and the threads that the
     // service once left detached, now owned and joined.
-    std::mutex m_mtxTables;
-    std::mutex m_mtxSynergy;
-    std::mutex m_mtxTablesView;  // taken before m_mtxTables, never after
+    plat::CMutex m_mtxTables;
+    plat::CMutex m_mtxSynergy;
+    plat::CMutex m_mtxTablesView KVA_ACQUIRED_BEFORE(m_mtxTables);
     plat::CEvent m_evStop;
     std::thread m_threadInstall;
     std::once_flag m_onceInstall;

@@ -8,6 +8,7 @@
 #include "Util/CorvellaVersionMgr.h"
 #include "Util/DE.h"
 #include "Util/WMI.h"
+#include "install/DataEventIds.h"
 #include "install/DataEvents.h"
 #include "kva/platform/Log.h"
 #include "kva/platform/Registry.h"
@@ -49,7 +50,7 @@ bool CKVAServerQuery::OnTimeQueryThreadProc() {
         // A stop while waiting for the network ends the loop instead of running a round.
         if (!WaitForNetWork(&m_evStop) && m_bStop) break;
         KVA_LOG_WARN("Check version");
-        ReportEvent(3001);
+        ReportEvent(evt::kCheckRound);
         CheckCorvellaVersion();
         CheckSoftDriverVersion();
         plat::Sleep(periodMs, &m_evStop);
@@ -68,7 +69,7 @@ void CKVAServerQuery::ReportSettingsAtStart() {
 void CKVAServerQuery::ReportFinishedAppUpgrade() {
     const std::string appVersion = CCorvellaVersionMgr::getInstance().GetAppVersion();
     if (appVersion.empty()) {
-        ReportEvent(3007, 3);
+        ReportEvent(evt::kAppVersionMissing, 3);
         KVA_LOG_ERROR("InitWindow: GetAppVersion error");
     }
     const plat::DWORD updateType = ReadDword(m_strUserSettingKey, L"updatetype");
@@ -79,7 +80,7 @@ void CKVAServerQuery::ReportFinishedAppUpgrade() {
     const std::string last = DE::UnicodeToUTF8(lastVersion);
     if (appVersion != next || appVersion == last) return;
 
-    ReportEvent(4013, last + ";" + appVersion + ";" + std::to_string(updateType));
+    ReportEvent(evt::kAppLastVersion, last + ";" + appVersion + ";" + std::to_string(updateType));
     initReportDriverInfor(3, "0", next, "", "1", m_report);
     const int result = ReportUpgradeStatusNew(3, DE::UnicodeToUTF8(nextVersionId), last, m_report);
     if (result == 0) {

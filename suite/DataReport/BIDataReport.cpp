@@ -1,7 +1,6 @@
 #include "DataReport/BIDataReport.h"
 
 #include <sqlite3.h>
-#include <unistd.h>
 
 #include <map>
 #include <mutex>
@@ -9,38 +8,25 @@
 #include <nlohmann/json.hpp>
 
 #include "kva/platform/Clock.h"
+#include "kva/platform/Database.h"
 #include "kva/platform/Log.h"
 #include "kva/platform/Machine.h"
+#include "kva/platform/Desktop.h"
 
 struct CBIDataReport::Impl {
     std::mutex mtx;
-    sqlite3* db = nullptr;
-    std::filesystem::path folder;
+    plat::CStateDatabase events{"dataevents.db",
+                                "CREATE TABLE IF NOT EXISTS events(seq INTEGER PRIMARY KEY AUTOINCREMENT,"
+                                " event INTEGER NOT NULL, vals TEXT NOT NULL, wall_ms INTEGER NOT NULL,"
+                                " pid INTEGER NOT NULL);"
+                                "CREATE INDEX IF NOT EXISTS events_by_id ON events(event, seq);"};
     std::map<std::uint64_t, std::int64_t> starts;
 
     // REQUIRES: mtx held. The database of the current machine.
     sqlite3* Db() {
-        const auto state = plat::StateFolder();
-        if (db && folder == state) return db;
-        if (db) sqlite3_close_v2(db);
-        db = nullptr;
-        folder = state;
-        if (sqlite3_open((state / "dataevents.db").c_str(), &db) != SQLITE_OK) {
-            KVA_LOG_ERROR("cannot open the data events in " << state.string());
-            sqlite3_close_v2(db);
-            db = nullptr;
-            return nullptr;
-        }
-        sqlite3_busy_timeout(db, 10000);
-        sqlite3_exec(db,
-                     // WAL with NORMAL sync survives a killed process; it syncs at checkpoints
-                     // instead of at every event, which cost milliseconds each.
-                     "PRAGMA journal_mode=WAL;"
-                     "PRAGMA synchronous=NORMAL;"
-                     "CREATE TABLE IF NOT EXISTS events(seq INTEGER PRIMARY KEY AUTOINCREMENT, event INTEGER NOT NULL,"
-                     " vals TEXT NOT NULL, wall_ms INTEGER NOT NULL, pid INTEGER NOT NULL);"
-                     "CREATE INDEX IF NOT EXISTS events_by_id ON events(event, seq);",
-                     nullptr, nullptr, nullptr);
+        std::string error;
+        sqlite3* db = events.Get(&error);
+        if (!db) KVA_LOG_ERROR("cannot open the data events in " << plat::StateFolder().string() << ": " << error);
         return db;
     }
 };
@@ -51,9 +37,7 @@ CBIDataReport* CBIDataReport::GetInstance() {
 }
 
 CBIDataReport::CBIDataReport() : m_impl(std::make_unique<Impl>()) {}
-CBIDataReport::~CBIDataReport() {
-    if (m_impl->db) sqlite3_close_v2(m_impl->db);
-}
+CBIDataReport::~CBIDataReport() = default;
 
 bool CBIDataReport::Report(std::int64_t eventId, const std::vector<std::string>& values) {
     // Values are the suite's own text; invalid UTF-8 is replaced rather than refused.
@@ -70,7 +54,7 @@ bool CBIDataReport::Report(std::int64_t eventId, const std::vector<std::string>&
     sqlite3_bind_int64(stmt, 1, eventId);
     sqlite3_bind_text(stmt, 2, vals.c_str(), static_cast<int>(vals.size()), SQLITE_TRANSIENT);
     sqlite3_bind_int64(stmt, 3, wall);
-    sqlite3_bind_int64(stmt, 4, getpid());
+    sqlite3_bind_int64(stmt, 4, static_cast<std::int64_t>(plat::CurrentProcessId()));
     const bool ok = sqlite3_step(stmt) == SQLITE_DONE;
     sqlite3_finalize(stmt);
     if (!ok) KVA_LOG_ERROR("event " << eventId << " not stored: " << sqlite3_errmsg(db));

@@ -20,6 +20,7 @@
 #include "ZmqSupport.h"
 #include "kva/platform/Clock.h"
 #include "kva/platform/Log.h"
+#include "kva/platform/Mutex.h"
 
 using ipcmsg::CFrame;
 using ipcmsg::EFrameError;
@@ -119,9 +120,9 @@ struct CIPCMessageClient::Impl {
     // shutdown, when a socket without one is closed at once instead of lingering for nobody.
     std::atomic<bool> hubConnected{false};
 
-    std::mutex ackMutex;
-    std::condition_variable ackCv;
-    std::uint64_t ackedGeneration = 0;  // guarded by ackMutex
+    plat::CMutex ackMutex;
+    plat::CCondition ackCv;
+    std::uint64_t ackedGeneration KVA_GUARDED_BY(ackMutex) = 0;
 
     // Callbacks.
     std::mutex cbMutex;
@@ -792,7 +793,8 @@ bool CIPCMessageClient::WaitForHub(std::chrono::milliseconds realTimeout) {
         target = d.generation;
     }
     std::unique_lock lock(d.ackMutex);
-    return d.ackCv.wait_for(lock, realTimeout, [&] { return d.ackedGeneration >= target; });
+    return d.ackCv.wait_for(lock, realTimeout,
+                            [&]() KVA_REQUIRES(d.ackMutex) { return d.ackedGeneration >= target; });
 }
 
 CIPCClientStats CIPCMessageClient::Stats() const {

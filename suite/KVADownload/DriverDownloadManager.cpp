@@ -1,19 +1,16 @@
 #include "KVADownload/DriverDownloadManager.h"
 
 #include <curl/curl.h>
-#include <fcntl.h>
 #include <openssl/evp.h>
-#include <unistd.h>
 
 #include <atomic>
-#include <cerrno>
-#include <cstring>
 #include <nlohmann/json.hpp>
 
 #include "Fetch.h"
 #include "Internal.h"
 #include "KVADownload/Folders.h"
 #include "KVADownload/ZipArchive.h"
+#include "kva/platform/File.h"
 #include "kva/platform/Log.h"
 #include "kva/platform/Paths.h"
 #include "kva/platform/Power.h"
@@ -77,27 +74,11 @@ std::string Hex(const unsigned char* d, unsigned n) {
 
 bool IsSha256(const std::string& algo) { return plat::EqualsNoCase(algo, "SHA256") || plat::EqualsNoCase(algo, "SHA-256"); }
 
-bool WriteAll(int fd, const char* p, std::size_t n) {
-    while (n > 0) {
-        const ssize_t w = ::write(fd, p, n);
-        if (w < 0) {
-            if (errno == EINTR) continue;
-            return false;
-        }
-        p += w;
-        n -= static_cast<std::size_t>(w);
-    }
-    return true;
-}
-
 // One package transfer: the part file, the running hash and the attempts.
 class CTransfer {
 public:
     CTransfer(CDriverDownloadManager::Job& job, const plat::CEvent& shutdown) : m_job(job), m_shutdown(shutdown) {}
-    ~CTransfer() {
-        if (m_fd >= 0) ::close(m_fd);
-        EVP_MD_CTX_free(m_sha);
-    }
+    ~CTransfer() { EVP_MD_CTX_free(m_sha); }
 
     Outcome Execute();
 
@@ -115,14 +96,14 @@ private:
     const plat::CEvent& m_shutdown;
     fs::path m_target, m_part;
     std::string m_url;
-    int m_fd = -1;
+    plat::CFile m_file;
     EVP_MD_CTX* m_sha = nullptr;
     std::uint64_t m_offset = 0;
     std::uint64_t m_expected = 0;
     CURLcode m_curlResult = CURLE_OK;
     long m_status = 0;
     bool m_oversize = false;
-    int m_writeErrno = 0;
+    plat::FileError m_writeError = plat::FileError::None;
     int m_lastPercent = -1;
     std::string m_curlError;
 };
@@ -136,8 +117,7 @@ bool CTransfer::HashExisting() {
     std::vector<char> buf(1 << 20);
     std::uint64_t done = 0;
     while (done < m_offset) {
-        const ssize_t n = ::pread(m_fd, buf.data(), std::min<std::uint64_t>(buf.size(), m_offset - done),
-                                  static_cast<off_t>(done));
+        const long n = m_file.ReadAt(buf.data(), std::min<std::uint64_t>(buf.size(), m_offset - done), done);
         if (n <= 0) return false;
         EVP_DigestUpdate(m_sha, buf.data(), static_cast<std::size_t>(n));
         done += static_cast<std::uint64_t>(n);
@@ -166,12 +146,11 @@ Outcome CTransfer::Prepare() {
     fs::remove_all(folder / kUnpackFolder, ec);
     m_part = m_target;
     m_part += ".part";
-    m_fd = ::open(m_part.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
-    if (m_fd < 0) return Fail(DOWNLOAD_ERROR_WRITE, "cannot open " + m_part.string() + ": " + std::strerror(errno));
-    const off_t existing = ::lseek(m_fd, 0, SEEK_END);
-    m_offset = existing > 0 ? static_cast<std::uint64_t>(existing) : 0;
+    if (!m_file.Open(m_part, true))
+        return Fail(DOWNLOAD_ERROR_WRITE, "cannot open " + m_part.string() + ": " + m_file.LastErrorText());
+    m_offset = m_file.Size();
     if (m_expected > 0 && m_offset > m_expected) {
-        if (::ftruncate(m_fd, 0) != 0) return Fail(DOWNLOAD_ERROR_WRITE, "cannot truncate " + m_part.string());
+        if (!m_file.Truncate()) return Fail(DOWNLOAD_ERROR_WRITE, "cannot truncate " + m_part.string());
         m_offset = 0;
     }
     if (!ResetHash() || !HashExisting()) return Fail(DOWNLOAD_ERROR_WRITE, "cannot read back " + m_part.string());
@@ -194,8 +173,8 @@ size_t CTransfer::Write(const char* data, size_t n) {
         m_oversize = true;  // endless or wrong data: stop before it reaches the disk
         return 0;
     }
-    if (!WriteAll(m_fd, data, n)) {
-        m_writeErrno = errno;
+    if (!m_file.WriteAll(data, n)) {
+        m_writeError = m_file.LastError();
         return 0;
     }
     EVP_DigestUpdate(m_sha, data, n);
@@ -214,28 +193,19 @@ size_t CTransfer::Write(const char* data, size_t n) {
 }
 
 void CTransfer::Attempt() {
-    std::unique_ptr<CURL, void (*)(CURL*)> easy(curl_easy_init(), curl_easy_cleanup);
+    char errbuf[CURL_ERROR_SIZE] = {};
+    kvadl::CurlHandle easy = kvadl::NewTransfer(m_url, errbuf, 30000L);
     std::unique_ptr<CURLM, CURLMcode (*)(CURLM*)> multi(curl_multi_init(), curl_multi_cleanup);
     m_curlResult = CURLE_FAILED_INIT;
     m_status = 0;
     if (!easy || !multi) return;
-    char errbuf[CURL_ERROR_SIZE] = {};
     CURL* h = easy.get();
-    curl_easy_setopt(h, CURLOPT_URL, m_url.c_str());
-    curl_easy_setopt(h, CURLOPT_PROTOCOLS_STR, "http,https,file");
-    curl_easy_setopt(h, CURLOPT_REDIR_PROTOCOLS_STR, "http,https");
-    curl_easy_setopt(h, CURLOPT_FOLLOWLOCATION, 1L);
-    curl_easy_setopt(h, CURLOPT_MAXREDIRS, 5L);
-    curl_easy_setopt(h, CURLOPT_NOSIGNAL, 1L);
     curl_easy_setopt(h, CURLOPT_FAILONERROR, 1L);
-    curl_easy_setopt(h, CURLOPT_CONNECTTIMEOUT_MS, 30000L);
     curl_easy_setopt(h, CURLOPT_LOW_SPEED_LIMIT, 1L);
     curl_easy_setopt(h, CURLOPT_LOW_SPEED_TIME, 60L);
-    curl_easy_setopt(h, CURLOPT_NOPROXY, "127.0.0.1,localhost");
     curl_easy_setopt(h, CURLOPT_BUFFERSIZE, 256L * 1024L);
     curl_easy_setopt(h, CURLOPT_WRITEFUNCTION, &CTransfer::OnData);
     curl_easy_setopt(h, CURLOPT_WRITEDATA, this);
-    curl_easy_setopt(h, CURLOPT_ERRORBUFFER, errbuf);
     const std::string range = std::to_string(m_offset) + "-";
     if (m_offset > 0) curl_easy_setopt(h, CURLOPT_RANGE, range.c_str());
     curl_multi_add_handle(multi.get(), h);
@@ -274,13 +244,13 @@ Outcome CTransfer::Execute() {
         if (m_job.cancelled.load()) return {Ending::Cancelled, DOWNLOAD_ERROR_NONE, "cancelled", {}};
         if (m_oversize)
             return Fail(DOWNLOAD_ERROR_OVERSIZE, "server sent more than the announced " + std::to_string(m_expected) + " bytes");
-        if (m_writeErrno)
-            return Fail(m_writeErrno == ENOSPC || m_writeErrno == EDQUOT ? DOWNLOAD_ERROR_DISK_FULL : DOWNLOAD_ERROR_WRITE,
-                        std::string("cannot write the package: ") + std::strerror(m_writeErrno));
+        if (m_writeError != plat::FileError::None)
+            return Fail(m_writeError == plat::FileError::DiskFull ? DOWNLOAD_ERROR_DISK_FULL : DOWNLOAD_ERROR_WRITE,
+                        "cannot write the package: " + m_file.LastErrorText());
         // A server that ignores the range answers 200 with the whole file: start over.
         if (startedAt > 0 && m_status == 200 && m_curlResult == CURLE_OK) {
             KVA_LOG_WARN("server ignored the range for driver id " << id << ", starting over");
-            if (::ftruncate(m_fd, 0) != 0 || ::lseek(m_fd, 0, SEEK_SET) != 0 || !ResetHash())
+            if (!m_file.Truncate() || !ResetHash())
                 return Fail(DOWNLOAD_ERROR_WRITE, "cannot restart " + m_part.string());
             m_offset = 0;
             continue;
@@ -313,8 +283,7 @@ Outcome CTransfer::Complete() {
     unsigned len = 0;
     EVP_DigestFinal_ex(m_sha, digest, &len);
     const std::string got = Hex(digest, len);
-    ::close(m_fd);
-    m_fd = -1;
+    m_file.Close();
     std::error_code ec;
     if (!p.strHash.empty() && !plat::EqualsNoCase(got, p.strHash)) {
         fs::remove(m_part, ec);
@@ -536,15 +505,17 @@ void CDriverDownloadManager::ReapFinished() {
     }
 }
 
+bool CDriverDownloadManager::AnyRunning() const {
+    for (const auto& [id, job] : m_jobs)
+        if (job->running) return true;
+    return false;
+}
+
 bool CDriverDownloadManager::WaitAllIdle(std::chrono::milliseconds timeout) {
     bool idle;
     {
         std::unique_lock lock(m_mutex);
-        idle = m_idle.wait_for(lock, timeout, [this] {
-            for (const auto& [id, job] : m_jobs)
-                if (job->running) return false;
-            return true;
-        });
+        idle = m_idle.wait_for(lock, timeout, [this]() KVA_REQUIRES(m_mutex) { return !AnyRunning(); });
     }
     ReapFinished();
     return idle;
@@ -561,11 +532,7 @@ void CDriverDownloadManager::Shutdown() {
     m_shutdown.Set();
     for (const auto& id : running) CancelDownload(id, 1);
     std::unique_lock lock(m_mutex);
-    m_idle.wait(lock, [this] {
-        for (const auto& [id, job] : m_jobs)
-            if (job->running) return false;
-        return true;
-    });
+    m_idle.wait(lock, [this]() KVA_REQUIRES(m_mutex) { return !AnyRunning(); });
     lock.unlock();
     ReapFinished();
 }

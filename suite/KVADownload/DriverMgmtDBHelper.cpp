@@ -5,6 +5,7 @@
 #include <memory>
 
 #include "KVADownload/Folders.h"
+#include "kva/platform/Database.h"
 #include "kva/platform/Log.h"
 #include "kva/platform/Paths.h"
 
@@ -15,30 +16,14 @@ using Stmt = std::unique_ptr<sqlite3_stmt, int (*)(sqlite3_stmt*)>;
 
 Db Open() {
     const auto file = plat::ToHostPath(GetAppDataFolder() + "\\DriverUpgrade\\UpdateHistory.db");
-    std::error_code ec;
-    std::filesystem::create_directories(file.parent_path(), ec);
-    sqlite3* raw = nullptr;
-    if (sqlite3_open_v2(file.c_str(), &raw, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_FULLMUTEX,
-                        nullptr) != SQLITE_OK) {
-        KVA_LOG_ERROR("cannot open the update history " << file.string() << ": " << (raw ? sqlite3_errmsg(raw) : "?"));
-        sqlite3_close(raw);
-        return Db(nullptr, sqlite3_close);
-    }
-    Db db(raw, sqlite3_close);
-    sqlite3_busy_timeout(raw, 5000);
     const char* schema =
-        "PRAGMA journal_mode=WAL;"
-        "PRAGMA synchronous=NORMAL;"
         "CREATE TABLE IF NOT EXISTS finished_update ("
         " row INTEGER PRIMARY KEY AUTOINCREMENT, driver_id TEXT NOT NULL, day_start_text TEXT, aux TEXT,"
         " file_size INTEGER, cur_version TEXT, next_version TEXT, day_start INTEGER);";
-    char* err = nullptr;
-    if (sqlite3_exec(raw, schema, nullptr, nullptr, &err) != SQLITE_OK) {
-        KVA_LOG_ERROR("cannot prepare the update history: " << (err ? err : "?"));
-        sqlite3_free(err);
-        return Db(nullptr, sqlite3_close);
-    }
-    return db;
+    std::string error;
+    sqlite3* raw = plat::OpenDatabase(file, schema, &error);
+    if (!raw) KVA_LOG_ERROR("cannot open the update history " << file.string() << ": " << error);
+    return Db(raw, sqlite3_close_v2);
 }
 
 std::string Text(sqlite3_stmt* s, int col) {

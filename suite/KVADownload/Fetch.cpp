@@ -38,16 +38,10 @@ std::string FileUrlPath(const std::string& url) {
     return url.substr(prefix.size());
 }
 
-FetchResult Fetch(const std::string& url, std::size_t limit, long timeoutMs, const std::string* postBody) {
+CurlHandle NewTransfer(const std::string& url, char* errbuf, long connectTimeoutMs) {
     EnsureCurlGlobal();
-    FetchResult r;
-    std::unique_ptr<CURL, void (*)(CURL*)> curl(curl_easy_init(), curl_easy_cleanup);
-    if (!curl) {
-        r.error = "cannot create a transfer";
-        return r;
-    }
-    Sink sink{&r.body, limit};
-    char errbuf[CURL_ERROR_SIZE] = {};
+    CurlHandle curl(curl_easy_init(), curl_easy_cleanup);
+    if (!curl) return curl;
     CURL* h = curl.get();
     curl_easy_setopt(h, CURLOPT_URL, url.c_str());
     curl_easy_setopt(h, CURLOPT_PROTOCOLS_STR, "http,https,file");
@@ -55,12 +49,25 @@ FetchResult Fetch(const std::string& url, std::size_t limit, long timeoutMs, con
     curl_easy_setopt(h, CURLOPT_FOLLOWLOCATION, 1L);
     curl_easy_setopt(h, CURLOPT_MAXREDIRS, 5L);
     curl_easy_setopt(h, CURLOPT_NOSIGNAL, 1L);
+    curl_easy_setopt(h, CURLOPT_CONNECTTIMEOUT_MS, connectTimeoutMs);
+    curl_easy_setopt(h, CURLOPT_NOPROXY, "127.0.0.1,localhost");
+    curl_easy_setopt(h, CURLOPT_ERRORBUFFER, errbuf);
+    return curl;
+}
+
+FetchResult Fetch(const std::string& url, std::size_t limit, long timeoutMs, const std::string* postBody) {
+    FetchResult r;
+    char errbuf[CURL_ERROR_SIZE] = {};
+    CurlHandle curl = NewTransfer(url, errbuf, std::min(timeoutMs, 15000L));
+    if (!curl) {
+        r.error = "cannot create a transfer";
+        return r;
+    }
+    Sink sink{&r.body, limit};
+    CURL* h = curl.get();
     curl_easy_setopt(h, CURLOPT_TIMEOUT_MS, timeoutMs);
-    curl_easy_setopt(h, CURLOPT_CONNECTTIMEOUT_MS, std::min(timeoutMs, 15000L));
     curl_easy_setopt(h, CURLOPT_WRITEFUNCTION, OnData);
     curl_easy_setopt(h, CURLOPT_WRITEDATA, &sink);
-    curl_easy_setopt(h, CURLOPT_ERRORBUFFER, errbuf);
-    curl_easy_setopt(h, CURLOPT_NOPROXY, "127.0.0.1,localhost");
     curl_slist* headers = nullptr;
     if (postBody) {
         headers = curl_slist_append(headers, "Content-Type: application/json");

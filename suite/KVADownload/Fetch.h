@@ -1,7 +1,10 @@
 // Small transfers of the library (catalogue, signature, reports, the network probe) with libcurl.
 #pragma once
 
+#include <curl/curl.h>
+
 #include <cstddef>
+#include <memory>
 #include <string>
 
 namespace kvadl {
@@ -21,6 +24,12 @@ FetchResult Fetch(const std::string& url, std::size_t limit, long timeoutMs, con
 
 // libcurl global set-up, once per process, before any handle.
 void EnsureCurlGlobal();
+
+// A transfer of `url` as every transfer of the library makes it: http, https and file only (and
+// redirects to http and https only, at most 5), no signals, no proxy for loopback, errors in
+// `errbuf` (CURL_ERROR_SIZE bytes, kept alive by the caller). Null when libcurl cannot make one.
+using CurlHandle = std::unique_ptr<CURL, void (*)(CURL*)>;
+CurlHandle NewTransfer(const std::string& url, char* errbuf, long connectTimeoutMs);
 
 // A file:// URL's path on the host, or empty.
 std::string FileUrlPath(const std::string& url);

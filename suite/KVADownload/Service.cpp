@@ -17,6 +17,7 @@
 #include "KVADownload/PackageJson.h"
 #include "KVADownload/Version.h"
 #include "Util/CommonCfgMgr.h"
+#include "Util/Ed25519.h"
 #include "kva/platform/Clock.h"
 #include "kva/platform/Log.h"
 #include "kva/platform/Machine.h"
@@ -151,8 +152,7 @@ ServiceConfig LoadServiceConfig() {
     ServiceConfig out;
     out.url = cfg.GetUpdateServiceUrl();
     while (!out.url.empty() && out.url.back() == '/') out.url.pop_back();
-    std::string raw;
-    if (Base64Decode(cfg.GetMakerPublicKey(), &raw)) out.makerKey.assign(raw.begin(), raw.end());
+    if (const auto raw = kvasig::Base64Decode(cfg.GetMakerPublicKey())) out.makerKey.assign(raw->begin(), raw->end());
     return out;
 }
 

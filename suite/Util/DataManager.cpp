@@ -6,6 +6,7 @@
 #include <mutex>
 #include <regex>
 
+#include "kva/platform/Database.h"
 #include "kva/platform/Log.h"
 #include "kva/platform/Machine.h"
 
@@ -55,24 +56,14 @@ int TableWidth(sqlite3* db, const std::string& table) {
 
 struct DataManager::Impl {
     std::mutex mtx;
-    sqlite3* db = nullptr;
-    std::filesystem::path folder;
+    plat::CStateDatabase store{"datamanager.db", ""};
 
-    // REQUIRES: mtx held. (Re)opens the database of the current machine.
+    // REQUIRES: mtx held. The database of the current machine.
     sqlite3* Db() {
-        const auto state = plat::StateFolder();
-        if (db && folder == state) return db;
-        if (db) sqlite3_close_v2(db);
-        db = nullptr;
-        folder = state;
-        if (sqlite3_open((state / "datamanager.db").c_str(), &db) != SQLITE_OK) {
-            KVA_LOG_ERROR("cannot open the data manager database in " << state.string());
-            sqlite3_close_v2(db);
-            db = nullptr;
-            return nullptr;
-        }
-        sqlite3_busy_timeout(db, 10000);
-        sqlite3_exec(db, "PRAGMA journal_mode=WAL; PRAGMA synchronous=NORMAL", nullptr, nullptr, nullptr);
+        std::string error;
+        sqlite3* db = store.Get(&error);
+        if (!db)
+            KVA_LOG_ERROR("cannot open the data manager database in " << plat::StateFolder().string() << ": " << error);
         return db;
     }
 };
@@ -83,9 +74,7 @@ DataManager* DataManager::Instance() {
 }
 
 DataManager::DataManager() : m_impl(std::make_unique<Impl>()) {}
-DataManager::~DataManager() {
-    if (m_impl->db) sqlite3_close_v2(m_impl->db);
-}
+DataManager::~DataManager() = default;
 
 bool DataManager::Put(const std::string& table, const Row& row) {
     if (!ValidTableName(table) || row.empty()) return false;

@@ -2,7 +2,6 @@
 // peers that do not speak the protocol.
 #include <gtest/gtest.h>
 
-#include <sys/stat.h>
 
 #include <zmq.hpp>
 
@@ -38,9 +37,8 @@ protected:
 
 TEST_F(IpcProcessTest, TheSocketLivesInAFolderOnlyTheUserMayEnter) {
     ASSERT_EQ(Endpoint(), "ipc://" + (State() / "ipc" / "hub.sock").string());
-    struct stat st {};
-    ASSERT_EQ(stat((State() / "ipc").c_str(), &st), 0);
-    EXPECT_EQ(st.st_mode & 0777, 0700u);
+    const auto perms = std::filesystem::status(State() / "ipc").permissions() & std::filesystem::perms::all;
+    EXPECT_EQ(perms, std::filesystem::perms::owner_all);
 
     // A second hub at the same address refuses to start while the first one answers.
     ipcmsg::CHub second(Endpoint());

@@ -3,7 +3,9 @@
 
 #include "KVADownload/Catalogue.h"
 #include "KVADownload/UpdateService.h"
-#include "ServiceFixture.h"
+#include "ServeKit/CatalogueMaker.h"
+#include "UpdateServiceFixture.h"
+#include "Util/Ed25519.h"
 #include "kva/platform/Clock.h"
 
 namespace {
@@ -11,12 +13,12 @@ namespace {
 namespace fs = std::filesystem;
 
 std::vector<unsigned char> Raw(const std::string& base64) {
-    std::string raw;
-    EXPECT_TRUE(Base64Decode(base64, &raw));
-    return {raw.begin(), raw.end()};
+    const auto raw = kvasig::Base64Decode(base64);
+    EXPECT_TRUE(raw);
+    return raw ? std::vector<unsigned char>(raw->begin(), raw->end()) : std::vector<unsigned char>();
 }
 
-class CatalogueTest : public kvatest::CServiceTest {
+class CatalogueTest : public kvatest::CUpdateServiceTest {
 protected:
     std::int64_t Now() const { return plat::CClock::Get().WallMs() / 1000; }
 

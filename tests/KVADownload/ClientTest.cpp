@@ -6,7 +6,7 @@
 
 #include "KVADownload/Folders.h"
 #include "KVADownload/UpdateService.h"
-#include "ServiceFixture.h"
+#include "UpdateServiceFixture.h"
 #include "kva/platform/Clock.h"
 #include "kva/platform/Machine.h"
 #include "kva/platform/Paths.h"
@@ -33,10 +33,10 @@ void WriteAll(const fs::path& p, const std::string& bytes) {
     std::ofstream(p, std::ios::binary | std::ios::trunc) << bytes;
 }
 
-class ClientTest : public kvatest::CServiceTest, public ::testing::WithParamInterface<Backend> {
+class ClientTest : public kvatest::CUpdateServiceTest, public ::testing::WithParamInterface<Backend> {
 protected:
     void SetUp() override {
-        CServiceTest::SetUp();
+        CUpdateServiceTest::SetUp();
         if (!HasFatalFailure()) {
             ASSERT_TRUE(Serve(GetParam()));
         }

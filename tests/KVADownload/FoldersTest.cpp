@@ -5,7 +5,7 @@
 #include "KVADownload/DriverDownloadManager.h"
 #include "KVADownload/Folders.h"
 #include "KVADownload/UpdateService.h"
-#include "ServiceFixture.h"
+#include "UpdateServiceFixture.h"
 #include "kva/platform/Clock.h"
 #include "kva/platform/Paths.h"
 
@@ -13,7 +13,7 @@ namespace {
 
 namespace fs = std::filesystem;
 
-class FoldersTest : public kvatest::CServiceTest {};
+class FoldersTest : public kvatest::CUpdateServiceTest {};
 
 TEST_F(FoldersTest, DownloadPathsAreBuiltOnlyFromSafeIdsAndVersions) {
     EXPECT_EQ(GetDownloadPath("15", "2.0.1", 0, 1),

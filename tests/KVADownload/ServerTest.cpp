@@ -1,18 +1,13 @@
 // The update server behind `kva serve`: faults for tests, upgrade-status reports, and requests
 // that must not hurt it.
-#include <arpa/inet.h>
-#include <netinet/in.h>
-#include <poll.h>
-#include <sys/socket.h>
-#include <unistd.h>
-
 #include <fstream>
 
 #include "KVADownload/Folders.h"
 #include "KVADownload/UpdateService.h"
-#include "ServiceFixture.h"
+#include "UpdateServiceFixture.h"
 #include "kva/platform/Clock.h"
 #include "kva/platform/Paths.h"
+#include "kva/platform/Socket.h"
 
 namespace {
 
@@ -21,32 +16,23 @@ using kvatest::Backend;
 
 // Sends `request` raw and returns everything the server answers.
 std::string RawExchange(std::uint16_t port, const std::string& request) {
-    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in addr{};
-    addr.sin_family = AF_INET;
-    addr.sin_port = htons(port);
-    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    if (::connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof(addr)) != 0) {
-        ::close(fd);
-        return "(no connection)";
-    }
-    ::send(fd, request.data(), request.size(), MSG_NOSIGNAL);
-    ::shutdown(fd, SHUT_WR);
+    plat::CSocket conn = plat::CSocket::ConnectLoopback(port);
+    if (!conn.Valid()) return "(no connection)";
+    conn.SendAll(request.data(), request.size(), nullptr, std::chrono::seconds(10));
+    conn.ShutdownSending();
     std::string answer;
     char buf[4096];
-    pollfd p{fd, POLLIN, 0};
-    while (::poll(&p, 1, 10000) > 0) {
-        const ssize_t n = ::recv(fd, buf, sizeof(buf), 0);
+    while (conn.WaitReadable(nullptr, std::chrono::seconds(10)) == plat::SocketWait::Ready) {
+        const long n = conn.Receive(buf, sizeof(buf));
         if (n <= 0) break;
         answer.append(buf, static_cast<std::size_t>(n));
     }
-    ::close(fd);
     return answer;
 }
 
 std::string StatusLine(const std::string& answer) { return answer.substr(0, answer.find("\r\n")); }
 
-class ServerTest : public kvatest::CServiceTest {
+class ServerTest : public kvatest::CUpdateServiceTest {
 protected:
     void MakeBigPackage() {
         CCatalogueMaker maker(Folder(), PrivateKey());

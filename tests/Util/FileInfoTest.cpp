@@ -1,6 +1,7 @@
 #include <fstream>
 
 #include "KVADownload/Catalogue.h"
+#include "ServeKit/CatalogueMaker.h"
 #include "TestMachine.h"
 #include "Util/CommonCfgMgr.h"
 #include "Util/FileInfo.h"

@@ -5,7 +5,7 @@
 #include "DriverFixture.h"
 #include "DuiLib/UIMainQueue.h"
 #include "KVADownload/DriverDownloadManager.h"
-#include "KVADownload/UpdateServer.h"
+#include "ServeKit/UpdateServer.h"
 #include "KVADownload/UpdateService.h"
 #include "Util/DE.h"
 #include "driver_update/DownloadRequest.h"

@@ -131,6 +131,20 @@ TEST_F(DriverCheckTest, ClosedSwitchOffersEveryIdlePackageButTheInstalledOnes) {
     EXPECT_EQ(m_synergyAsked, 0);
 }
 
+TEST_F(DriverCheckTest, UpdatesDisabledAreReportedForEachIdlePackageAsItIsSorted) {
+    Configure({"Realtek Audio Driver"}, "enable=\"0\"");
+    ThreePackages();
+    auto q = StartService();
+    ASSERT_TRUE(plat::CClock::Get().WaitForSleepers(3));  // the query thread read the configuration
+    ASSERT_TRUE(q->CheckSoftDriverVersion());
+    // The switch is read for "14" and "45" as they are sorted, then once more before idle work.
+    EXPECT_EQ(Events(2009).size(), 3u);
+    EXPECT_EQ(Ids(q->PopupDrivers()), (std::vector<std::string>{"14", "45"}));
+    EXPECT_TRUE(q->SkipDrivers().empty());
+    EXPECT_TRUE(q->IdleTable().empty());
+    ASSERT_TRUE(WaitDownloads());
+}
+
 TEST_F(DriverCheckTest, TheBiosMayGoIdleWhenAllowedAlthoughItsNameIsNotListed) {
     WriteCatalogue([](CCatalogueMaker& m) {
         auto& bios = m.AddPackage("firmware", "23", "BIOS", "1.0.12", 5);

@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "IPCMessage/IPCMessageClient.h"
-#include "ServiceFixture.h"
+#include "ServerQueryFixture.h"
 
 namespace kvatest {
 

@@ -89,12 +89,4 @@ TEST(CompareVersionTest, DottedNumericVersions) {
     for (const auto& c : cases) EXPECT_EQ(CompareVersion(c.local, c.offered), c.expected) << c.local << " vs " << c.offered;
 }
 
-TEST(ReportTest, FreshReportNamesTheApplication) {
-    const report r;
-    EXPECT_EQ(r.strStatus, "");
-    EXPECT_EQ(r.strDriverID, "0");
-    EXPECT_EQ(r.strProduct, "Lanterna");
-    EXPECT_EQ(r.strAux3, "");
-}
-
 }  // namespace

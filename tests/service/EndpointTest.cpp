@@ -2,7 +2,7 @@
 #include <fstream>
 #include <nlohmann/json.hpp>
 
-#include "ServiceFixture.h"
+#include "ServerQueryFixture.h"
 #include "Util/DE.h"
 #include "kva/platform/Paths.h"
 

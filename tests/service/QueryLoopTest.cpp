@@ -1,7 +1,7 @@
 #include <fstream>
 
 #include "KVADownload/Folders.h"
-#include "ServiceFixture.h"
+#include "ServerQueryFixture.h"
 #include "Util/DE.h"
 #include "kva/platform/Clock.h"
 #include "kva/platform/Desktop.h"

@@ -1,5 +1,5 @@
 #include "KVADownload/DriverMgmtDBHelper.h"
-#include "ServiceFixture.h"
+#include "ServerQueryFixture.h"
 #include "Util/DataManager.h"
 #include "install/DataEvents.h"
 #include "install/DayStart.h"

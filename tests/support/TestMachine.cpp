@@ -1,6 +1,7 @@
 #include "TestMachine.h"
 
 #include <atomic>
+
 #include <fstream>
 #include <thread>
 
@@ -11,6 +12,8 @@
 #include "kva/platform/Machine.h"
 #include "kva/platform/Module.h"
 #include "kva/platform/Registry.h"
+#include "kva/platform/Process.h"
+#include "kva/platform/Text.h"
 
 namespace kvatest {
 
@@ -52,9 +55,12 @@ void WriteCommonConfig(const std::string& serviceUrl, int initTimeMinutes, int p
                         << "/></commoncfg>";
 }
 
+int RunCommand(const std::string& command, std::string* output) {
+    return plat::RunProcess("sh", {"-c", command + " 2>&1"}, output);
+}
+
 std::filesystem::path BinaryPath(const std::string& name) {
-    const std::filesystem::path self(plat::HostExecutablePath());
-    return self.parent_path() / name;
+    return std::filesystem::path(plat::ToUtf8(plat::HostExecutablePath())).parent_path() / name;
 }
 
 }  // namespace kvatest

@@ -29,8 +29,8 @@ bool Eventually(const std::function<bool()>& condition,
 void WriteCommonConfig(const std::string& serviceUrl, int initTimeMinutes, int periodMinutes,
                        const std::string& extraUpdateAttributes = "");
 
-// Runs a shell command, returns its exit code (-1 when it did not exit normally) and its output
-// (standard error included).
+// Runs a shell command, returns its exit code (128 + signal when a signal ended it, -1 when it
+// could not start) and its output (standard error included).
 int RunCommand(const std::string& command, std::string* output = nullptr);
 
 // Path of a helper executable built beside the tests.

@@ -3,9 +3,10 @@
 #include <iostream>
 #include <pugixml.hpp>
 
+#include "CommonCfgEdit.h"
 #include "KVADownload/Catalogue.h"
-#include "KVADownload/CatalogueMaker.h"
 #include "KVADownload/UpdateService.h"
+#include "ServeKit/CatalogueMaker.h"
 #include "Util/CommonCfgMgr.h"
 #include "Verbs.h"
 #include "kva/platform/Clock.h"
@@ -33,19 +34,11 @@ bool ReadOrMakeKey(const std::string& path, std::string* pem) {
 
 // Points the machine's common configuration at the service, keeping the rest of the file.
 bool Configure(const std::string& url, const std::string& publicKey) {
-    const auto file = CCommonCfgMgr::FilePath();
-    pugi::xml_document doc;
-    doc.load_file(file.c_str());
-    auto root = doc.child("commoncfg");
-    if (!root) root = doc.append_child("commoncfg");
-    auto service = root.child("UpdateService");
-    if (!service) service = root.append_child("UpdateService");
-    service.remove_attributes();
-    service.append_attribute("url") = url.c_str();
-    service.append_attribute("publicKey") = publicKey.c_str();
-    std::error_code ec;
-    std::filesystem::create_directories(file.parent_path(), ec);
-    return doc.save_file(file.c_str());
+    return kva::EditCommonCfg("UpdateService", [&](pugi::xml_node& service) {
+        service.remove_attributes();
+        service.append_attribute("url") = url.c_str();
+        service.append_attribute("publicKey") = publicKey.c_str();
+    });
 }
 
 void Make(const Options& o) {

@@ -9,21 +9,22 @@
 
 #include "KVADownload/Folders.h"
 #include "driver_update/PackageTablesView.h"
+#include "driver_update/UpdateRecords.h"
 #include "kva/platform/Paths.h"
 
 namespace kva {
 
 const char* PackageStateName(int state) {
     switch (state) {
-        case -1: return "offered";
-        case 0: return "known";
-        case 1: return "downloading";
-        case 2: return "cancelled";
-        case 3: return "downloaded";
-        case 4: return "download failed";
-        case 5: return "installing";
-        case 6: return "installed";
-        case 7: return "install failed";
+        case kOfferedOnly: return "offered";
+        case PACKAGE_KNOWN: return "known";
+        case PACKAGE_DOWNLOADING: return "downloading";
+        case PACKAGE_DOWNLOAD_CANCELLED: return "cancelled";
+        case PACKAGE_DOWNLOADED: return "downloaded";
+        case PACKAGE_DOWNLOAD_FAILED: return "download failed";
+        case PACKAGE_INSTALLING: return "installing";
+        case PACKAGE_INSTALLED: return "installed";
+        case PACKAGE_INSTALL_FAILED: return "install failed";
     }
     return "?";
 }
@@ -44,7 +45,7 @@ bool CDemoPackages::Load(std::map<std::string, CPackage>* now) const {
             p.next = e.value("next", "");
             p.installFile = e.value("installFile", "");
             p.size = e.value("size", std::uint64_t{0});
-            p.state = e.value("state", 0);
+            p.state = e.value("state", static_cast<int>(PACKAGE_KNOWN));
             (*now)[id] = p;
         }
     }
@@ -63,7 +64,7 @@ bool CDemoPackages::Load(std::map<std::string, CPackage>* now) const {
 }
 
 int CDemoPackages::Progress(const std::string& id, const CPackage& p) const {
-    if (p.state != 1 || p.size == 0) return -1;
+    if (p.state != PACKAGE_DOWNLOADING || p.size == 0) return -1;
     const std::string folder = GetDownloadPath(id, p.next, 0, 1);
     if (folder.empty()) return -1;
     std::error_code ec;
@@ -81,7 +82,7 @@ void CDemoPackages::Poll(std::ostream& out) {
                              before->second.table != p.table;
         p.percent = before == m_packages.end() ? -1 : before->second.percent;
         // A download that ended between two looks still gets its last progress line.
-        const int percent = p.state == 3 && p.size > 0 ? 100 : Progress(id, p);
+        const int percent = p.state == PACKAGE_DOWNLOADED && p.size > 0 ? 100 : Progress(id, p);
         if (percent >= 0 && percent != p.percent) {
             out << "  package " << id << " downloading " << std::setw(3) << percent << "% of " << p.size << " bytes"
                 << std::endl;

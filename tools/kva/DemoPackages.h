@@ -11,6 +11,9 @@
 
 namespace kva {
 
+// Not in a package table: offered in the notice only.
+inline constexpr int kOfferedOnly = -1;
+
 class CDemoPackages {
 public:
     // Prints what changed since the last call.
@@ -22,7 +25,7 @@ private:
         std::string table;  // "forced", "idle" or "notice"
         std::string name, next, installFile;
         std::uint64_t size = 0;
-        int state = -1;     // -1: offered in the notice only
+        int state = kOfferedOnly;
         int percent = -1;   // last progress shown
     };
     bool Load(std::map<std::string, CPackage>* now) const;
@@ -31,7 +34,7 @@ private:
     std::map<std::string, CPackage> m_packages;
 };
 
-// "downloading", "downloaded", ... for a package-table state.
+// "downloading", "downloaded", ... for a package-table state (or kOfferedOnly).
 const char* PackageStateName(int state);
 
 }  // namespace kva

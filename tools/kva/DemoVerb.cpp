@@ -2,9 +2,6 @@
 // starts `kva serve`, `kva suite` and `kva host` as processes on a scaled clock, shows each round
 // as it happens (the host's log lines and the data events), and stops everything after --rounds
 // rounds, or at Ctrl-C, leaving the state folder for inspection.
-#include <netinet/in.h>
-#include <sys/socket.h>
-#include <unistd.h>
 
 #include <atomic>
 #include <chrono>
@@ -15,6 +12,7 @@
 
 #include <pugixml.hpp>
 
+#include "CommonCfgEdit.h"
 #include "DataReport/BIDataReport.h"
 #include "DemoInstall.h"
 #include "DemoNotices.h"
@@ -38,22 +36,6 @@ struct CDemoOptions {
 
 std::filesystem::path KvaPath() { return std::filesystem::path(plat::ToUtf8(plat::HostExecutablePath())); }
 
-// A free loopback port for `kva serve` (released just before the server binds it).
-int FreePort() {
-    const int s = socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in addr{};
-    addr.sin_family = AF_INET;
-    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t len = sizeof(addr);
-    int port = 0;
-    if (s >= 0 && bind(s, reinterpret_cast<sockaddr*>(&addr), sizeof(addr)) == 0 &&
-        getsockname(s, reinterpret_cast<sockaddr*>(&addr), &len) == 0) {
-        port = ntohs(addr.sin_port);
-    }
-    if (s >= 0) close(s);
-    return port;
-}
-
 std::vector<std::string> Common(const kva::CGlobals& g) {
     std::ostringstream scale;
     scale << g.timeScale;
@@ -73,17 +55,11 @@ bool RunKva(const kva::CGlobals& g, std::vector<std::string> args) {
 
 // Short start delay and period, so rounds come every few seconds on the scaled clock.
 bool SetDemoSchedule(int periodMinutes) {
-    const auto file = CCommonCfgMgr::FilePath();
-    pugi::xml_document doc;
-    doc.load_file(file.c_str());
-    auto root = doc.child("commoncfg");
-    if (!root) root = doc.append_child("commoncfg");
-    auto update = root.child("Update");
-    if (!update) update = root.append_child("Update");
-    for (const char* a : {"initTime", "queryPeriod"}) update.remove_attribute(a);
-    update.append_attribute("initTime") = 1;
-    update.append_attribute("queryPeriod") = periodMinutes;
-    return doc.save_file(file.c_str());
+    return kva::EditCommonCfg("Update", [&](pugi::xml_node& update) {
+        for (const char* a : {"initTime", "queryPeriod"}) update.remove_attribute(a);
+        update.append_attribute("initTime") = 1;
+        update.append_attribute("queryPeriod") = periodMinutes;
+    });
 }
 
 // The demo user accepted the agreement and let drivers update when idle; the configuration lets
@@ -162,17 +138,7 @@ void RunDemo(kva::CGlobals& globals, const CDemoOptions& o) {
     globals.timeScale = scale;
     std::cout << "kva demo: a fresh simulated machine in " << globals.stateFolder << ", clock x" << scale << "\n";
 
-    const int port = FreePort();
-    const std::string url = "http://127.0.0.1:" + std::to_string(port);
     const std::string service = (std::filesystem::path(globals.stateFolder) / "service").string();
-    std::cout << "== the update service: a signed sample catalogue in " << service << "\n";
-    if (!RunKva(globals, {"catalogue", "make", service, "--configure", url, "--inventory"}) ||
-        !SetDemoSchedule(o.periodMinutes) || !SetDemoSettings() || !kva::SetDemoAppUpdatePath(o.appUpdate)) {
-        std::cerr << "kva demo: cannot make the sample service\n";
-        throw CLI::RuntimeError(1);
-    }
-    kva::PrepareDemoRefusal(std::cout);
-
     plat::CChildProcess serve, suite, host;
     auto start = [&](plat::CChildProcess& child, std::vector<std::string> args, const char* what) {
         auto all = Common(globals);
@@ -183,7 +149,19 @@ void RunDemo(kva::CGlobals& globals, const CDemoOptions& o) {
         }
         std::cout << "== started " << what << " (pid " << child.Pid() << ")" << std::endl;
     };
-    start(serve, {"serve", service, "--port", std::to_string(port)}, "kva serve");
+    // `kva serve` picks its own free port and names it in its first line.
+    std::filesystem::create_directories(service);
+    start(serve, {"serve", service}, "kva serve");
+    std::string served;
+    const bool serving = serve.ReadLine(&served, std::chrono::seconds(30)) && served.find("http://") != std::string::npos;
+    const std::string url = serving ? served.substr(served.find("http://")) : std::string();
+    std::cout << "== the update service: a signed sample catalogue in " << service << "\n";
+    if (!serving || !RunKva(globals, {"catalogue", "make", service, "--configure", url, "--inventory"}) ||
+        !SetDemoSchedule(o.periodMinutes) || !SetDemoSettings() || !kva::SetDemoAppUpdatePath(o.appUpdate)) {
+        std::cerr << "kva demo: cannot make the sample service\n";
+        throw CLI::RuntimeError(1);
+    }
+    kva::PrepareDemoRefusal(std::cout);
     std::vector<std::string> suiteArgs = {"suite"};
     for (const auto& step : kva::DemoInstallSuiteSteps()) suiteArgs.insert(suiteArgs.end(), {"--do", step});
     for (auto& step : kva::DemoNoticeSteps()) suiteArgs.push_back(step);

@@ -1,7 +1,6 @@
 // kva host: the PC-management host service. Loads libKVAUpdaterCheck from its own folder, calls
 // StartKVAServerQuery, runs until SIGINT or SIGTERM, then unloads the library.
 // --cycles N loads, starts and unloads it N times and reports how long each step took.
-#include <signal.h>
 
 #include <algorithm>
 #include <chrono>
@@ -12,6 +11,7 @@
 #include "kva/platform/Clock.h"
 #include "kva/platform/Desktop.h"
 #include "kva/platform/Module.h"
+#include "kva/platform/Process.h"
 #include "kva/platform/Text.h"
 
 namespace {
@@ -57,15 +57,9 @@ bool RunOnce(bool waitForSignal, std::uint32_t holdMs, CycleTimes* times) {
 
 // SIGINT and SIGTERM are taken by one thread with sigwait, so no handler runs in signal context.
 void BlockSignalsAndWatch() {
-    sigset_t set;
-    sigemptyset(&set);
-    sigaddset(&set, SIGINT);
-    sigaddset(&set, SIGTERM);
-    pthread_sigmask(SIG_BLOCK, &set, nullptr);
-    std::thread([set] {
-        int sig = 0;
-        sigwait(&set, &sig);
-        (void)sig;
+    plat::CatchStopSignals();
+    std::thread([] {
+        plat::WaitForStopSignal();
         g_quit.Set();
     }).detach();
 }
@@ -81,8 +75,8 @@ KVA_VERB(host) {
         ->check(CLI::NonNegativeNumber);
     cmd->add_option("--hold-ms", *holdMs, "With --cycles: how long each start runs before the unload");
     cmd->callback([&globals, cycles, holdMs] {
+        BlockSignalsAndWatch();  // before logging starts a thread
         if (!kva::PrepareMachine(globals)) throw CLI::RuntimeError(1);
-        BlockSignalsAndWatch();
         plat::AddProcess(L"PilotdeckService.exe");
         const bool forever = *cycles == 0;
         double maxStart = 0, maxUnload = 0, sumUnload = 0;

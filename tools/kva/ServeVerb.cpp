@@ -1,9 +1,9 @@
 // kva serve <folder> [--port N] [--fault drop-after=N|stall|corrupt]: the update service on loopback.
-#include <csignal>
 #include <iostream>
 
-#include "KVADownload/UpdateServer.h"
+#include "ServeKit/UpdateServer.h"
 #include "Verbs.h"
+#include "kva/platform/Process.h"
 
 KVA_VERB(serve) {
     auto* serve = app.add_subcommand("serve", "Serve an update-service folder over HTTP on 127.0.0.1");
@@ -21,12 +21,7 @@ KVA_VERB(serve) {
             std::cerr << "kva serve: unknown fault \"" << *fault << "\"\n";
             throw CLI::RuntimeError(2);
         }
-        // Blocked before the server's threads start, so only sigwait below receives them.
-        sigset_t stopSignals;
-        sigemptyset(&stopSignals);
-        sigaddset(&stopSignals, SIGINT);
-        sigaddset(&stopSignals, SIGTERM);
-        pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
+        plat::CatchStopSignals();  // before the server's threads start
         CUpdateServer server;
         std::string error;
         if (!server.Start(*folder, static_cast<std::uint16_t>(*port), f, &error)) {
@@ -34,8 +29,7 @@ KVA_VERB(serve) {
             throw CLI::RuntimeError(1);
         }
         std::cout << "serving " << *folder << " on " << server.Url() << std::endl;
-        int sig = 0;
-        sigwait(&stopSignals, &sig);
+        plat::WaitForStopSignal();
         server.Stop();
         std::cout << "stopped after " << server.Requests() << " requests" << std::endl;
     });

@@ -12,16 +12,17 @@
 #include "MainUIPeer.h"
 #include "MsgCentrePeer.h"
 #include "NoticePeers.h"
+#include "ipc/IpcIds.h"
 
 namespace kva {
 
 namespace {
 
-constexpr int kUpdater = 0x50000;
-constexpr int kSynergy = 0x150000;
-constexpr int kAppManager = 0xF0000;
-constexpr int kSynergyQuery = 0x150239;
-constexpr int kSysStateMessage = 0x300001;
+constexpr int kUpdater = ipc_endpoint::kService;
+constexpr int kSynergy = ipc_endpoint::kSynergy;
+constexpr int kAppManager = ipc_endpoint::kAppManager;
+constexpr int kSynergyQuery = ipc_msg::kSynergyQuestion;
+constexpr int kSysStateMessage = ipc_msg::kSystemState;
 constexpr std::size_t kSysStateBytes = 32;
 constexpr std::size_t kSysStateGuardByte = 28;
 

@@ -2,9 +2,6 @@
 // other processes: the IPC hub of the machine and the peers of SuitePeers.h, in the foreground
 // until SIGINT or SIGTERM. Steps run in order: the scenario file, then each --do, then (interactive) the
 // lines of the standard input.
-#include <poll.h>
-#include <unistd.h>
-
 #include <atomic>
 #include <iostream>
 #include <mutex>
@@ -42,9 +39,8 @@ void ReadSteps(kva::CSuitePeers& peers, const std::atomic<bool>& stop) {
     std::string pending;
     char buf[4096];
     while (!stop) {
-        pollfd pfd{STDIN_FILENO, POLLIN, 0};
-        if (::poll(&pfd, 1, 100) <= 0) continue;
-        const ssize_t n = ::read(STDIN_FILENO, buf, sizeof(buf));
+        const long n = plat::ReadStandardInput(buf, sizeof(buf), std::chrono::milliseconds(100));
+        if (n == -1) continue;
         if (n <= 0) return;
         pending.append(buf, static_cast<std::size_t>(n));
         for (auto nl = pending.find('\n'); nl != std::string::npos; nl = pending.find('\n')) {

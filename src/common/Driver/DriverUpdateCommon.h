@@ -8,6 +8,7 @@
 #pragma once
 
 #include <cstdint>
+#include <iterator>
 #include <string>
 
 // ---- Driver-upgrade folders, relative to the suite's data folder ----
@@ -48,6 +49,13 @@ inline constexpr char kLastMessageCenterCheckTime[] = "LastMessageCenterCheckTim
 inline constexpr char kDetectedFolderPrefix[] = "DetectedFolder_";
 inline constexpr char kInvolvedA[] = "involvedA";
 inline constexpr char kDriverUpgradeMutexName[] = "mutex_7B9D927E-BDA2-477A-A194-3BBD689B21E0";
+
+// ---- Code names of the suite's laptop models (kept with the other shared names; the service
+// itself never consults them) ----
+inline constexpr const char* kLaptopCodeNames[] = {
+    "Alder", "Birch",  "Cedar", "Dogwood", "Elm",    "Fir",    "Ginkgo",   "Hazel",  "Ironwood", "Juniper", "Kapok",
+    "Larch", "Maple",  "Nutmeg", "Olive",  "Poplar", "Quince", "Redwood",  "Spruce", "Tamarack", "Willow"};
+static_assert(std::size(kLaptopCodeNames) == 21);
 
 // ---- Driver type codes with a fixed role ----
 inline constexpr char kDriverTypeApplication[] = "0";   // the management application's own package

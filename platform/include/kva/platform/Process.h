@@ -4,6 +4,7 @@
 #pragma once
 
 #include <chrono>
+#include <cstddef>
 #include <filesystem>
 #include <memory>
 #include <string>
@@ -51,5 +52,12 @@ int RunProcess(const std::filesystem::path& program, const std::vector<std::stri
 void CatchStopSignals();
 int WaitForStopSignal();
 void RaiseStopSignal();
+
+// Whether this process runs as the superuser (servers it starts must then be told their user).
+bool IsSuperUser();
+
+// Reads what the standard input has, waiting at most `realTimeout`: the bytes read, 0 at its end,
+// -1 when nothing came in time (so a reader loop can look at its stop flag), -2 on error.
+long ReadStandardInput(char* buffer, std::size_t size, std::chrono::milliseconds realTimeout);
 
 }  // namespace plat

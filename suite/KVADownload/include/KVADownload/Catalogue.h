@@ -33,14 +33,6 @@ CatalogueVerdict CheckCatalogue(const std::string& body, const std::string& sign
                                 std::uint64_t lastAcceptedVersion, std::string* reason,
                                 std::uint64_t* version = nullptr);
 
-// Maker side (kva catalogue make, tests). Keys: PEM private key, base64 raw public key.
-bool GenerateMakerKey(std::string* privatePem, std::string* publicBase64);
-std::string MakerPublicKey(const std::string& privatePem);  // base64; empty on a bad key
-std::string SignCatalogue(const std::string& body, const std::string& privatePem);  // base64; empty on failure
-
-std::string Base64Encode(const std::string& bytes);
-bool Base64Decode(const std::string& text, std::string* bytes);
-
 // This machine's catalogue name: the product name with anything but letters, digits, '.', '-' and
 // '_' turned into '_' ("default" when empty).
 std::string ModelKey();

@@ -30,6 +30,7 @@
 
 #include "KVADownload/UpdateInfo.h"
 #include "kva/platform/Clock.h"
+#include "kva/platform/Mutex.h"
 
 class CIPCMessageClient;
 
@@ -85,12 +86,13 @@ private:
     ~CDriverDownloadManager();
     void Run(std::shared_ptr<Job> job);
     void ReapFinished();
+    bool AnyRunning() const KVA_REQUIRES(m_mutex);
 
-    mutable std::mutex m_mutex;
-    std::condition_variable m_idle;
-    std::map<std::string, std::shared_ptr<Job>> m_jobs;  // guarded by m_mutex
-    std::vector<std::thread> m_finished;                 // threads to join, guarded by m_mutex
-    CIPCMessageClient* m_ipcClient = nullptr;            // guarded by m_mutex
-    bool m_stopped = false;                              // guarded by m_mutex
+    mutable plat::CMutex m_mutex;
+    plat::CCondition m_idle;
+    std::map<std::string, std::shared_ptr<Job>> m_jobs KVA_GUARDED_BY(m_mutex);
+    std::vector<std::thread> m_finished KVA_GUARDED_BY(m_mutex);  // threads to join
+    CIPCMessageClient* m_ipcClient KVA_GUARDED_BY(m_mutex) = nullptr;
+    bool m_stopped KVA_GUARDED_BY(m_mutex) = false;
     plat::CEvent m_shutdown;
 };

@@ -9,7 +9,7 @@
 
 #include "DataReport/BIDataReport.h"
 #include "IPCMessage/IPCHub.h"
-#include "KVADownload/CatalogueMaker.h"
+#include "ServeKit/CatalogueMaker.h"
 #include "TestMachine.h"
 #include "service/KVAServerQuery.h"
 

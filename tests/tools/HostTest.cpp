@@ -1,8 +1,7 @@
-#include <unistd.h>
-
 #include <filesystem>
 
 #include "TestMachine.h"
+#include "kva/platform/Desktop.h"
 
 namespace {
 
@@ -23,7 +22,7 @@ TEST_F(HostTest, LibraryLoadsStartsAndUnloadsRepeatedly) {
 // The whole road across processes: a signed service served over HTTP, the hub, the host with the
 // library, one round on the scaled clock, and a clean stop of everything.
 TEST(DemoTest, OneRoundAcrossTheSuitesProcesses) {
-    const auto state = std::filesystem::temp_directory_path() / ("kva-demo-test-" + std::to_string(getpid()));
+    const auto state = std::filesystem::temp_directory_path() / ("kva-demo-test-" + std::to_string(plat::CurrentProcessId()));
     std::filesystem::remove_all(state);
     std::string out;
     const int rc = kvatest::RunCommand(

@@ -1,4 +1,4 @@
-#include "ServiceFixture.h"
+#include "ServerQueryFixture.h"
 
 #include <atomic>
 #include <fstream>
@@ -6,6 +6,7 @@
 
 #include "IPCMessage/IPCEndpoint.h"
 #include "KVADownload/Catalogue.h"
+#include "ServeKit/CatalogueMaker.h"
 #include "Util/CommonCfgMgr.h"
 #include "Util/DE.h"
 #include "kva/platform/Clock.h"

@@ -1,20 +1,14 @@
-#include "KVADownload/UpdateServer.h"
+#include "ServeKit/UpdateServer.h"
 
-#include <arpa/inet.h>
-#include <fcntl.h>
-#include <netinet/in.h>
-#include <poll.h>
-#include <sys/socket.h>
-#include <unistd.h>
-
-#include <cstring>
 #include <fstream>
 #include <list>
 #include <mutex>
 #include <thread>
 #include <vector>
 
+#include "kva/platform/File.h"
 #include "kva/platform/Log.h"
+#include "kva/platform/Socket.h"
 
 namespace fs = std::filesystem;
 
@@ -22,7 +16,8 @@ namespace {
 
 constexpr std::size_t kMaxHeader = 16 * 1024;
 constexpr std::size_t kMaxReportBody = 64 * 1024;
-constexpr int kIoTimeoutMs = 30000;
+constexpr std::chrono::milliseconds kIoTimeout{30000};
+constexpr std::chrono::milliseconds kStallPoll{1000};
 constexpr std::size_t kMaxConnections = 64;
 
 struct Request {
@@ -108,8 +103,8 @@ bool ServeFault::Parse(const std::string& text) {
 
 struct CUpdateServer::Impl {
     fs::path root;
-    int listenFd = -1;
-    int wakePipe[2] = {-1, -1};
+    plat::CSocket listener;
+    std::unique_ptr<plat::CWaker> waker;  // made anew by each Start: a woken one stays woken
     std::uint16_t port = 0;
     std::thread acceptThread;
     std::mutex mutex;
@@ -121,36 +116,25 @@ struct CUpdateServer::Impl {
     std::atomic<bool> stopping{false};
     std::mutex reportMutex;
 
-    // Waits for `events` on fd, or the server's stop; false on stop, time-out or error.
-    bool WaitFor(int fd, short events, int timeoutMs) {
-        pollfd p[2] = {{fd, events, 0}, {wakePipe[0], POLLIN, 0}};
-        const int n = ::poll(p, 2, timeoutMs);
-        return n > 0 && !(p[1].revents & POLLIN) && (p[0].revents & events);
-    }
-
-    bool SendAll(int fd, const char* data, std::size_t n) {
-        while (n > 0) {
-            if (!WaitFor(fd, POLLOUT, kIoTimeoutMs)) return false;
-            const ssize_t w = ::send(fd, data, n, MSG_NOSIGNAL);
-            if (w <= 0) {
-                if (w < 0 && (errno == EINTR || errno == EAGAIN)) continue;
-                return false;
-            }
-            data += w;
-            n -= static_cast<std::size_t>(w);
-        }
+    // Appends what the peer sends to `buf`; false on stop, time-out, close or error.
+    bool ReceiveMore(plat::CSocket& conn, std::string* buf) {
+        char chunk[4096];
+        if (conn.WaitReadable(waker.get(), kIoTimeout) != plat::SocketWait::Ready) return false;
+        const long n = conn.Receive(chunk, sizeof(chunk));
+        if (n <= 0) return false;
+        buf->append(chunk, static_cast<std::size_t>(n));
         return true;
     }
 
-    bool ReadRequest(int fd, Request* req) {
+    bool SendAll(plat::CSocket& conn, const std::string& data) {
+        return conn.SendAll(data.data(), data.size(), waker.get(), kIoTimeout);
+    }
+
+    bool ReadRequest(plat::CSocket& conn, Request* req) {
         std::string buf;
         std::size_t headerEnd = std::string::npos;
-        char chunk[4096];
         while (headerEnd == std::string::npos) {
-            if (buf.size() > kMaxHeader || !WaitFor(fd, POLLIN, kIoTimeoutMs)) return false;
-            const ssize_t n = ::recv(fd, chunk, sizeof(chunk), 0);
-            if (n <= 0) return false;
-            buf.append(chunk, static_cast<std::size_t>(n));
+            if (buf.size() > kMaxHeader || !ReceiveMore(conn, &buf)) return false;
             headerEnd = buf.find("\r\n\r\n");
         }
         if (headerEnd > kMaxHeader) return false;
@@ -179,25 +163,21 @@ struct CUpdateServer::Impl {
         req->body = buf.substr(headerEnd + 4);
         if (req->method == "POST") {
             if (req->contentLength > kMaxReportBody) return false;
-            while (req->body.size() < req->contentLength) {
-                if (!WaitFor(fd, POLLIN, kIoTimeoutMs)) return false;
-                const ssize_t n = ::recv(fd, chunk, sizeof(chunk), 0);
-                if (n <= 0) return false;
-                req->body.append(chunk, static_cast<std::size_t>(n));
-            }
+            while (req->body.size() < req->contentLength)
+                if (!ReceiveMore(conn, &req->body)) return false;
             req->body.resize(req->contentLength);
         }
         return true;
     }
 
-    void Answer(int fd, int status, const char* text, const std::string& body = {}) {
+    void Answer(plat::CSocket& conn, int status, const char* text, const std::string& body = {}) {
         const std::string head = "HTTP/1.1 " + std::to_string(status) + " " + text +
                                  "\r\nContent-Type: text/plain\r\nContent-Length: " + std::to_string(body.size()) +
                                  "\r\nConnection: close\r\n\r\n";
-        SendAll(fd, head.data(), head.size()) && SendAll(fd, body.data(), body.size());
+        SendAll(conn, head) && SendAll(conn, body);
     }
 
-    void Report(int fd, const Request& req) {
+    void Report(plat::CSocket& conn, const Request& req) {
         {
             std::lock_guard lock(reportMutex);
             std::error_code ec;
@@ -208,27 +188,22 @@ struct CUpdateServer::Impl {
                 if (c == '\n' || c == '\r') c = ' ';
             out << line << "\n";
         }
-        Answer(fd, 200, "OK", "recorded\n");
+        Answer(conn, 200, "OK", "recorded\n");
     }
 
-    void SendFile(int fd, const Request& req, const std::string& rel) {
+    void SendFile(plat::CSocket& conn, const Request& req, const std::string& rel) {
         const fs::path file = root / rel;
         std::error_code ec;
-        if (rel.empty() || !fs::is_regular_file(file, ec)) return Answer(fd, 404, "Not Found", "not found\n");
+        if (rel.empty() || !fs::is_regular_file(file, ec)) return Answer(conn, 404, "Not Found", "not found\n");
         const std::uint64_t size = fs::file_size(file, ec);
-        const int in = ::open(file.c_str(), O_RDONLY | O_CLOEXEC);
-        if (in < 0 || ec) {
-            if (in >= 0) ::close(in);
-            return Answer(fd, 403, "Forbidden", "forbidden\n");
-        }
+        plat::CFile in;
+        if (!in.OpenForReading(file) || ec) return Answer(conn, 403, "Forbidden", "forbidden\n");
         std::uint64_t first = 0, last = size ? size - 1 : 0;
         bool partial = false;
         if (!req.range.empty()) {
             if (!ParseRange(req.range, size, &first, &last)) {
-                ::close(in);
-                const std::string head = "HTTP/1.1 416 Range Not Satisfiable\r\nContent-Range: bytes */" +
-                                         std::to_string(size) + "\r\nContent-Length: 0\r\nConnection: close\r\n\r\n";
-                SendAll(fd, head.data(), head.size());
+                SendAll(conn, "HTTP/1.1 416 Range Not Satisfiable\r\nContent-Range: bytes */" + std::to_string(size) +
+                                  "\r\nContent-Length: 0\r\nConnection: close\r\n\r\n");
                 return;
             }
             partial = true;
@@ -246,7 +221,7 @@ struct CUpdateServer::Impl {
             std::lock_guard lock(mutex);
             if (rel.rfind("packages/", 0) == 0) f = fault;
         }
-        if (!SendAll(fd, head.data(), head.size()) || req.method == "HEAD") return (void)::close(in);
+        if (!SendAll(conn, head) || req.method == "HEAD") return;
         std::uint64_t limit = length;
         if (f.kind == ServeFault::DropAfter) limit = std::min(length, f.dropAfter);
         if (f.kind == ServeFault::Stall) limit = length / 2;
@@ -254,44 +229,43 @@ struct CUpdateServer::Impl {
         std::uint64_t sent = 0;
         while (sent < limit) {
             const std::size_t want = static_cast<std::size_t>(std::min<std::uint64_t>(buf.size(), limit - sent));
-            const ssize_t n = ::pread(in, buf.data(), want, static_cast<off_t>(first + sent));
+            const long n = in.ReadAt(buf.data(), want, first + sent);
             if (n <= 0) break;
             if (f.kind == ServeFault::Corrupt) {
                 const std::uint64_t middle = size / 2;
                 const std::uint64_t at = first + sent;
                 if (middle >= at && middle < at + static_cast<std::uint64_t>(n)) buf[middle - at] ^= 0x5A;
             }
-            if (!SendAll(fd, buf.data(), static_cast<std::size_t>(n))) break;
+            if (!conn.SendAll(buf.data(), static_cast<std::size_t>(n), waker.get(), kIoTimeout)) break;
             sent += static_cast<std::uint64_t>(n);
         }
-        ::close(in);
-        if (f.kind == ServeFault::Stall) {
-            // Hold the connection open without sending until the client goes or we stop.
-            while (!stopping) {
-                pollfd p[2] = {{fd, POLLIN, 0}, {wakePipe[0], POLLIN, 0}};
-                const int n = ::poll(p, 2, 1000);
-                if (n < 0 && errno != EINTR) break;
-                if (n <= 0) continue;
-                if (p[1].revents & POLLIN) break;
-                char c;
-                const ssize_t r = ::recv(fd, &c, 1, MSG_DONTWAIT);
-                if (r == 0 || (r < 0 && errno != EAGAIN && errno != EINTR)) break;
-            }
+        in.Close();
+        if (f.kind == ServeFault::Stall) HoldOpen(conn);
+    }
+
+    // Holds a stalled connection open without sending until the client goes or we stop.
+    void HoldOpen(plat::CSocket& conn) {
+        while (!stopping) {
+            const plat::SocketWait w = conn.WaitReadable(waker.get(), kStallPoll);
+            if (w == plat::SocketWait::TimedOut) continue;
+            if (w != plat::SocketWait::Ready) break;
+            char c;
+            const long r = conn.Receive(&c, 1, true);
+            if (r == 0 || r == -1) break;
         }
     }
 
-    void Serve(int fd) {
+    void Serve(plat::CSocket conn) {
         Request req;
-        if (ReadRequest(fd, &req)) {
+        if (ReadRequest(conn, &req)) {
             requests++;
-            if (req.method == "POST" && CleanPath(req.path) == "report") Report(fd, req);
-            else if (req.method == "GET" || req.method == "HEAD") SendFile(fd, req, CleanPath(req.path));
-            else Answer(fd, 405, "Method Not Allowed", "method not allowed\n");
+            if (req.method == "POST" && CleanPath(req.path) == "report") Report(conn, req);
+            else if (req.method == "GET" || req.method == "HEAD") SendFile(conn, req, CleanPath(req.path));
+            else Answer(conn, 405, "Method Not Allowed", "method not allowed\n");
         } else if (!stopping) {
-            Answer(fd, 400, "Bad Request", "bad request\n");
+            Answer(conn, 400, "Bad Request", "bad request\n");
         }
-        ::shutdown(fd, SHUT_RDWR);
-        ::close(fd);
+        conn.Shutdown();
     }
 
     void Reap() {
@@ -311,22 +285,20 @@ struct CUpdateServer::Impl {
 
     void AcceptLoop() {
         while (!stopping) {
-            pollfd p[2] = {{listenFd, POLLIN, 0}, {wakePipe[0], POLLIN, 0}};
-            if (::poll(p, 2, 1000) < 0 && errno != EINTR) break;
+            const plat::SocketWait w = listener.WaitReadable(waker.get(), kStallPoll);
             Reap();
-            if (p[1].revents & POLLIN) break;
-            if (!(p[0].revents & POLLIN)) continue;
-            const int fd = ::accept4(listenFd, nullptr, nullptr, SOCK_CLOEXEC);
-            if (fd < 0) continue;
+            if (w == plat::SocketWait::Woken || w == plat::SocketWait::Failed) break;
+            if (w != plat::SocketWait::Ready) continue;
+            plat::CSocket conn = listener.Accept();
+            if (!conn.Valid()) continue;
             if (active >= kMaxConnections) {
-                Answer(fd, 503, "Service Unavailable", "busy\n");
-                ::close(fd);
+                Answer(conn, 503, "Service Unavailable", "busy\n");
                 continue;
             }
             active++;
             std::lock_guard lock(mutex);
-            connections.emplace_back([this, fd] {
-                Serve(fd);
+            connections.emplace_back([this, c = std::move(conn)]() mutable {
+                Serve(std::move(c));
                 active--;
                 std::lock_guard l(mutex);
                 finished.push_back(std::this_thread::get_id());
@@ -340,28 +312,16 @@ CUpdateServer::~CUpdateServer() { Stop(); }
 
 bool CUpdateServer::Start(const fs::path& root, std::uint16_t port, ServeFault fault, std::string* error) {
     Impl& s = *m_impl;
-    if (s.listenFd >= 0) return (*error = "already started", false);
+    if (s.listener.Valid() || s.acceptThread.joinable()) return (*error = "already started", false);
     std::error_code ec;
     if (!fs::is_directory(root, ec)) return (*error = "no such folder: " + root.string(), false);
+    s.waker = std::make_unique<plat::CWaker>();
+    if (!s.waker->Valid()) return (*error = "cannot make the stop signal", false);
     s.root = fs::absolute(root, ec);
     s.fault = fault;
-    if (::pipe2(s.wakePipe, O_CLOEXEC) != 0) return (*error = std::strerror(errno), false);
-    s.listenFd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    const int one = 1;
-    ::setsockopt(s.listenFd, SOL_SOCKET, SO_REUSEADDR, &one, sizeof(one));
-    sockaddr_in addr{};
-    addr.sin_family = AF_INET;
-    addr.sin_port = htons(port);
-    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    if (s.listenFd < 0 || ::bind(s.listenFd, reinterpret_cast<sockaddr*>(&addr), sizeof(addr)) != 0 ||
-        ::listen(s.listenFd, 64) != 0) {
-        *error = std::string("cannot listen on 127.0.0.1:") + std::to_string(port) + ": " + std::strerror(errno);
-        Stop();
-        return false;
-    }
-    socklen_t len = sizeof(addr);
-    ::getsockname(s.listenFd, reinterpret_cast<sockaddr*>(&addr), &len);
-    s.port = ntohs(addr.sin_port);
+    s.listener = plat::CSocket::ListenLoopback(port, error);
+    if (!s.listener.Valid()) return false;
+    s.port = s.listener.LocalPort();
     s.stopping = false;
     s.acceptThread = std::thread([&s] { s.AcceptLoop(); });
     return true;
@@ -379,7 +339,7 @@ void CUpdateServer::SetFault(ServeFault fault) {
 void CUpdateServer::Stop() {
     Impl& s = *m_impl;
     s.stopping = true;
-    if (s.wakePipe[1] >= 0) (void)!::write(s.wakePipe[1], "x", 1);
+    if (s.waker) s.waker->Wake();
     if (s.acceptThread.joinable()) s.acceptThread.join();
     std::list<std::thread> all;
     {
@@ -388,9 +348,5 @@ void CUpdateServer::Stop() {
         s.finished.clear();
     }
     for (auto& t : all) t.join();
-    for (int* fd : {&s.listenFd, &s.wakePipe[0], &s.wakePipe[1]})
-        if (*fd >= 0) {
-            ::close(*fd);
-            *fd = -1;
-        }
+    s.listener.Close();
 }

@@ -8,6 +8,12 @@
 #include <string>
 #include <vector>
 
+// Maker keys: PEM private key, base64 raw public key (what the configuration's publicKey holds).
+bool GenerateMakerKey(std::string* privatePem, std::string* publicBase64);
+std::string MakerPublicKey(const std::string& privatePem);  // empty on a bad key
+// The base64 signature of a catalogue's exact bytes; empty on failure.
+std::string SignCatalogue(const std::string& body, const std::string& privatePem);
+
 class CCatalogueMaker {
 public:
     CCatalogueMaker(std::filesystem::path folder, std::string privatePem);

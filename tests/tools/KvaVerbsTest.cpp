@@ -1,12 +1,9 @@
 // `kva catalogue make` and `kva history` as a user runs them, on the test's machine.
-#include <sys/wait.h>
-#include <unistd.h>
-
 #include "KVADownload/Catalogue.h"
 #include "kva/platform/Process.h"
 #include "KVADownload/DriverMgmtDBHelper.h"
 #include "KVADownload/UpdateService.h"
-#include "ServiceFixture.h"
+#include "UpdateServiceFixture.h"
 
 namespace {
 
@@ -16,7 +13,7 @@ int Kva(const std::filesystem::path& state, std::vector<std::string> args, std::
     return plat::RunProcess(kvatest::BinaryPath("kva"), args, out);
 }
 
-class KvaVerbsTest : public kvatest::CServiceTest {};
+class KvaVerbsTest : public kvatest::CUpdateServiceTest {};
 
 TEST_F(KvaVerbsTest, CatalogueMakeGivesAServiceTheMachineTrusts) {
     const auto folder = State() / "svc";

@@ -3,48 +3,34 @@
 // nginx, and the machine's configuration pointing at it.
 #pragma once
 
-#include <sys/types.h>
-
 #include <condition_variable>
 #include <filesystem>
 #include <memory>
 #include <mutex>
 #include <string>
 
-#include "KVADownload/CatalogueMaker.h"
+#include "ServeKit/CatalogueMaker.h"
+#include "ServeKit/Nginx.h"
 #include "KVADownload/DriverDownloadManager.h"
-#include "KVADownload/UpdateServer.h"
+#include "ServeKit/UpdateServer.h"
 #include "TestMachine.h"
+#include "kva/platform/Process.h"
 
 namespace kvatest {
 
 enum class Backend { File, Server, KvaServe, Nginx };
 std::string BackendName(Backend b);
 
-// nginx on a free loopback port, serving `root`; `slow/` answers at 64 KiB/s.
-class CNginx {
-public:
-    ~CNginx() { Stop(); }
-    bool Start(const std::filesystem::path& root, const std::filesystem::path& work, std::string* error);
-    void Stop();
-    std::string Url() const { return "http://127.0.0.1:" + std::to_string(m_port); }
-
-private:
-    pid_t m_pid = -1;
-    int m_port = 0;
-};
-
 // `kva serve` as a child process.
 class CKvaServe {
 public:
-    ~CKvaServe() { Stop(); }
     bool Start(const std::filesystem::path& root, const std::string& fault, std::string* error);
-    // SIGTERM and wait; the exit status (0 for a clean stop).
-    int Stop();
+    // Asks it to stop and waits; the exit status (0 for a clean stop).
+    int Stop() { return m_child.Stop(); }
     const std::string& Url() const { return m_url; }
 
 private:
-    pid_t m_pid = -1;
+    plat::CChildProcess m_child;
     std::string m_url;
 };
 
@@ -72,7 +58,7 @@ private:
     bool m_ended = false;
 };
 
-class CServiceTest : public CTestMachine {
+class CUpdateServiceTest : public CTestMachine {
 protected:
     void SetUp() override;
     void TearDown() override;

@@ -1,13 +1,43 @@
-#include "KVADownload/CatalogueMaker.h"
+#include "ServeKit/CatalogueMaker.h"
 
 #include <openssl/evp.h>
 
-#include "Internal.h"
+#include <fstream>
+
 #include "KVADownload/Catalogue.h"
 #include "KVADownload/ZipArchive.h"
+#include "Util/Ed25519.h"
 
 namespace fs = std::filesystem;
 using nlohmann::json;
+
+namespace {
+
+bool WriteWhole(const fs::path& file, const std::string& bytes) {
+    std::error_code ec;
+    fs::create_directories(file.parent_path(), ec);
+    std::ofstream out(file, std::ios::binary | std::ios::trunc);
+    return static_cast<bool>(out.write(bytes.data(), static_cast<std::streamsize>(bytes.size())));
+}
+
+}  // namespace
+
+bool GenerateMakerKey(std::string* privatePem, std::string* publicBase64) {
+    std::string raw;
+    if (!kvasig::Ed25519Generate(privatePem, &raw)) return false;
+    *publicBase64 = kvasig::Base64Encode(raw);
+    return true;
+}
+
+std::string MakerPublicKey(const std::string& privatePem) {
+    const std::string raw = kvasig::Ed25519PublicKey(privatePem);
+    return raw.empty() ? std::string() : kvasig::Base64Encode(raw);
+}
+
+std::string SignCatalogue(const std::string& body, const std::string& privatePem) {
+    const std::string sig = kvasig::Ed25519Sign(body, privatePem);
+    return sig.empty() ? std::string() : kvasig::Base64Encode(sig);
+}
 
 std::string Sha256Hex(const std::string& bytes) {
     unsigned char d[EVP_MAX_MD_SIZE];
@@ -28,7 +58,7 @@ CCatalogueMaker::CCatalogueMaker(fs::path folder, std::string privatePem)
 json& CCatalogueMaker::Entry(const std::string& kind, const std::string& id, const std::string& name,
                              const std::string& version, int updateType, const std::string& file,
                              const std::string& bytes) {
-    kvadl::WriteFileAtomic(m_folder / "packages" / file, bytes);
+    WriteWhole(m_folder / "packages" / file, bytes);
     m_packages.push_back({
         {"kind", kind},
         {"strDriverID", id},
@@ -73,8 +103,7 @@ bool CCatalogueMaker::Write(const std::string& model, std::uint64_t version, std
     const std::string sig = SignCatalogue(text, m_privatePem);
     if (sig.empty()) return false;
     const fs::path dir = m_folder / "catalogue";
-    return kvadl::WriteFileAtomic(dir / (model + ".json"), text) &&
-           kvadl::WriteFileAtomic(dir / (model + ".json.sig"), sig + "\n");
+    return WriteWhole(dir / (model + ".json"), text) && WriteWhole(dir / (model + ".json.sig"), sig + "\n");
 }
 
 bool MakeSampleCatalogue(const fs::path& folder, const std::string& privatePem, const std::string& model,

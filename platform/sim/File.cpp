@@ -1,0 +1,74 @@
+#include "kva/platform/File.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+#include <utility>
+
+namespace plat {
+
+CFile::~CFile() { Close(); }
+
+bool CFile::Failed() {
+    m_lastError = errno == ENOSPC || errno == EDQUOT ? FileError::DiskFull : FileError::Other;
+    m_lastErrorText = std::strerror(errno);
+    return false;
+}
+
+bool CFile::Open(const std::filesystem::path& path, bool append, bool truncate) {
+    Close();
+    m_fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | (truncate ? O_TRUNC : 0), 0644);
+    if (m_fd < 0) return Failed();
+    if (append && ::lseek(m_fd, 0, SEEK_END) < 0) {
+        Failed();
+        Close();
+        return false;
+    }
+    return true;
+}
+
+bool CFile::OpenForReading(const std::filesystem::path& path) {
+    Close();
+    m_fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    return m_fd >= 0 || Failed();
+}
+
+std::uint64_t CFile::Size() const {
+    struct stat st {};
+    return m_fd >= 0 && ::fstat(m_fd, &st) == 0 && st.st_size > 0 ? static_cast<std::uint64_t>(st.st_size) : 0;
+}
+
+bool CFile::Truncate() {
+    if (::ftruncate(m_fd, 0) != 0 || ::lseek(m_fd, 0, SEEK_SET) != 0) return Failed();
+    return true;
+}
+
+bool CFile::WriteAll(const char* data, std::size_t size) {
+    while (size > 0) {
+        const ssize_t w = ::write(m_fd, data, size);
+        if (w < 0) {
+            if (errno == EINTR) continue;
+            return Failed();
+        }
+        data += w;
+        size -= static_cast<std::size_t>(w);
+    }
+    return true;
+}
+
+long CFile::ReadAt(char* buffer, std::size_t size, std::uint64_t offset) const {
+    for (;;) {
+        const ssize_t n = ::pread(m_fd, buffer, size, static_cast<off_t>(offset));
+        if (n < 0 && errno == EINTR) continue;
+        return static_cast<long>(n);
+    }
+}
+
+void CFile::Close() {
+    if (m_fd >= 0) ::close(std::exchange(m_fd, -1));
+}
+
+}  // namespace plat
