@@ -6,8 +6,10 @@
 #include "Util/DE.h"
 #include "common/Driver/DriverUpdateCommon.h"
 #include "common/FullScreenProbe.h"
+#include "common/UserLocale.h"
 #include "install/DataEventIds.h"
 #include "install/DataEvents.h"
+#include "ipc/IPCReply.h"
 #include "ipc/IpcIds.h"
 #include "kva/platform/Desktop.h"
 #include "kva/platform/Log.h"
@@ -20,10 +22,8 @@ namespace {
 using UpdaterManager::UPDATER_TRACK_APP_INSTALL;
 
 std::string UserLocale() {
-    std::wstring locale;
-    DE::Registry::GetValue(plat::kHKeyUsers, VTPROCESS::GetCurrentUserSidstr() + L"\\Control Panel\\International\\",
-                           L"LocaleName", locale, plat::kKeyRead);
-    return locale.empty() ? std::string("zh-CN") : DE::UnicodeToUTF8(locale);
+    const std::string locale = GetUserLocaleName();
+    return locale.empty() ? std::string("zh-CN") : locale;
 }
 
 }  // namespace
@@ -32,17 +32,7 @@ bool CKVAServerQuery::PostSetupPilotdeckMsg(std::string installFile, int updateT
     if (installFile.empty()) return false;
     SaveUpdateInfo(AppUpdateInfo(), updateType);
     std::string command = installFile + (silent ? " /S /NCRC " : " /NCRC ") + " -ParaLangage=\"" + UserLocale() + "\"";
-    tagIPC_MESSAGE_ITEM item;
-    item.nReceiverID = ipc_endpoint::kInstaller;
-    item.nSenderID = ipc_endpoint::kService;
-    item.nMessageID = ipc_msg::kSetupApplication;
-    item.nReplyMessageID = 0;
-    item.nReserved = -1;
-    item.nSyncMessageId = 0;
-    item.nMessageLen = static_cast<std::int32_t>(command.size() + 1);
-    item.pszMessage = command.data();
-    item.bReserved = false;
-    if (!m_ipcClient.PostIPCMessage(item)) {
+    if (!m_ipcClient.PostIPCMessage(MakeSetupApplicationItem(ipc_endpoint::kService, command))) {
         KVA_LOG_ERROR("Send IPC Message ERROR");
         return false;
     }

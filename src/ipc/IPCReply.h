@@ -2,8 +2,10 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
 
 #include "IPCMessage/IPCMessageItem.h"
+#include "ipc/IpcIds.h"
 
 // The answer to `request`: back to its sender, under its message id, carrying its sync id
 // unchanged, with second id -1. The payload is not copied (the client copies it when posting).
@@ -34,6 +36,22 @@ inline tagIPC_MESSAGE_ITEM MakeIPCPost(std::int32_t nReceiverId, std::int32_t nM
     item.nSyncMessageId = 0;
     item.nMessageLen = nLength;
     item.pszMessage = pData;
+    item.bReserved = false;
+    return item;
+}
+
+// The application's setup request to the installer (0x30006): the command line with its zero,
+// second id 0. The payload is not copied.
+inline tagIPC_MESSAGE_ITEM MakeSetupApplicationItem(std::int32_t nSenderId, std::string& command) {
+    tagIPC_MESSAGE_ITEM item;
+    item.nReceiverID = ipc_endpoint::kInstaller;
+    item.nSenderID = nSenderId;
+    item.nMessageID = ipc_msg::kSetupApplication;
+    item.nReplyMessageID = 0;
+    item.nReserved = -1;
+    item.nSyncMessageId = 0;
+    item.nMessageLen = static_cast<std::int32_t>(command.size() + 1);
+    item.pszMessage = command.data();
     item.bReserved = false;
     return item;
 }

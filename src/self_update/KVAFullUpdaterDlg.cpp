@@ -8,6 +8,8 @@
 #include "KVATipsSDK/KVATipsManager.h"
 #include "Util/DE.h"
 #include "Util/SystemInfo.h"
+#include "common/UserLocale.h"
+#include "ipc/IPCReply.h"
 #include "driver_update/DownloadRequest.h"
 #include "install/DataEventIds.h"
 #include "install/DataEvents.h"
@@ -122,12 +124,7 @@ void CKVAFullUpdaterDlg::ErrorDownDCB(_DownloadCbParam report) {
     KVA_LOG_ERROR("error happened in download thread, code is " << report.errorCode);
 }
 
-std::string CKVAFullUpdaterDlg::UserLocale() {
-    std::wstring locale;
-    DE::Registry::GetValue(plat::kHKeyUsers, VTPROCESS::GetCurrentUserSidstr() + L"\\Control Panel\\International\\",
-                           L"LocaleName", locale, plat::kKeyRead);
-    return DE::UnicodeToUTF8(locale);
-}
+std::string CKVAFullUpdaterDlg::UserLocale() { return GetUserLocaleName(); }
 
 std::string CKVAFullUpdaterDlg::CommandLine(const std::string& installPath, const std::string& locale) {
     return installPath + " /QU /NCRC " + " -ParaLangage=\"" + (locale.empty() ? "zh-CN" : locale) + "\"";
@@ -142,17 +139,9 @@ std::uint32_t CKVAFullUpdaterDlg::PostSetupDriverMsg(const std::string& installP
     }
     SaveUpdateInfo(record, 1);
     std::string command = CommandLine(installPath, UserLocale());
-    tagIPC_MESSAGE_ITEM item;
-    item.nReceiverID = ipc_endpoint::kInstaller;
-    item.nSenderID = ipc_endpoint::kSelfUpdateUI;
-    item.nMessageID = ipc_msg::kSetupApplication;
-    item.nReplyMessageID = 0;
-    item.nReserved = -1;
-    item.nSyncMessageId = 0;
-    item.nMessageLen = static_cast<std::int32_t>(command.size() + 1);
-    item.pszMessage = command.data();
     m_installing = true;
-    if (!m_client->PostIPCMessage(item)) KVA_LOG_ERROR("Send IPC Message ERROR");
+    if (!m_client->PostIPCMessage(MakeSetupApplicationItem(ipc_endpoint::kSelfUpdateUI, command)))
+        KVA_LOG_ERROR("Send IPC Message ERROR");
     return 0;
 }
 
