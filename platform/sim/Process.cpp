@@ -1,5 +1,7 @@
 #include "kva/platform/Process.h"
 
+#include "../common/RunToEnd.h"
+
 #include <fcntl.h>
 #include <poll.h>
 #include <pthread.h>
@@ -171,18 +173,7 @@ int RunProcess(const std::filesystem::path& program, const std::vector<std::stri
             start = end + 1;
         }
     }
-    CChildProcess child;
-    if (!child.Start(path, args)) return -1;
-    std::string text, line;
-    const auto deadline = std::chrono::steady_clock::now() + realTimeout;
-    while (child.ReadLine(&line, std::chrono::duration_cast<std::chrono::milliseconds>(
-                                     deadline - std::chrono::steady_clock::now()))) {
-        text += line;
-        text += '\n';
-    }
-    if (output) *output = std::move(text);
-    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
-    return child.Wait(std::max(left, std::chrono::milliseconds(0)));
+    return detail::RunToEnd(path, args, output, realTimeout);
 }
 
 void CatchStopSignals() {

@@ -11,6 +11,7 @@
 
 #include "Win32.h"
 #include "kva/platform/Text.h"
+#include "../common/RunToEnd.h"
 
 namespace plat {
 
@@ -162,18 +163,7 @@ int RunProcess(const std::filesystem::path& program, const std::vector<std::stri
         wchar_t found[MAX_PATH];
         if (::SearchPathW(nullptr, program.wstring().c_str(), L".exe", MAX_PATH, found, nullptr)) path = found;
     }
-    CChildProcess child;
-    if (!child.Start(path, args)) return -1;
-    std::string text, line;
-    const auto deadline = std::chrono::steady_clock::now() + realTimeout;
-    while (child.ReadLine(&line, std::chrono::duration_cast<std::chrono::milliseconds>(
-                                     deadline - std::chrono::steady_clock::now()))) {
-        text += line;
-        text += '\n';
-    }
-    if (output) *output = std::move(text);
-    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
-    return child.Wait(std::max(left, std::chrono::milliseconds(0)));
+    return detail::RunToEnd(path, args, output, realTimeout);
 }
 
 namespace {
