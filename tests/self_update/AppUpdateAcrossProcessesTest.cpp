@@ -1,14 +1,14 @@
 // The application update across processes: `kva suite` is the message centre that shows the
-// notice and presses its button as a scenario says; this process holds the notice controller and
-// stands in for the installer.
+// notice and presses its button as a scenario says, and the installer that runs the downloaded
+// setup; this process holds the notice controller.
 #include <fstream>
 
 #include "DriverFixture.h"
 #include "IPCMessage/IPCEndpoint.h"
 #include "KVADownload/DriverDownloadManager.h"
+#include "KVADownload/UpdateService.h"
 #include "KVATipsSDK/KVATipsManager.h"
 #include "Util/DE.h"
-#include "ipc/IpcIds.h"
 #include "kva/platform/Process.h"
 #include "self_update/KVASelfUpdateXML.h"
 
@@ -42,14 +42,14 @@ protected:
     plat::CChildProcess m_suite;
 };
 
-TEST_F(AppUpdateAcrossProcessesTest, UpdatePressedInTheMessageCentreDownloadsAndHandsTheInstallerItsCommandLine) {
+TEST_F(AppUpdateAcrossProcessesTest, UpdatePressedInTheMessageCentreIsInstalledByTheSuitesInstaller) {
     WriteCatalogue([](CCatalogueMaker& m) { m.AddPackage("application", "0", "Pilotdeck", "5.1.0.12", 5); });
+    ASSERT_TRUE(SetInstalledVersion("0", "5.0.0.1", "Pilotdeck"));
     const auto scenario = State() / "scenario.txt";
     std::ofstream(scenario) << "appmgr drvstatus 0\nmc wait-tip 20000\nmc button\n";
     ASSERT_TRUE(m_suite.Start(kvatest::BinaryPath("kva"), {"--state", State().string(), "suite", "--scenario",
                                                           scenario.string()}));
     ExpectLine("peers ready");
-    kvatest::CRecordingPeer installer(ipc_endpoint::kInstaller);
 
     _TOBEUPDATE_DRIVER_INFO app;
     app.strDriverID = "0";
@@ -59,16 +59,16 @@ TEST_F(AppUpdateAcrossProcessesTest, UpdatePressedInTheMessageCentreDownloadsAnd
     ExpectLine("msgcentre answered tip");
     ExpectLine("driver status asked by 0x360000, answered \"0\"");
 
-    tagIPC_MESSAGE_ITEM item;
-    std::string command;
-    ASSERT_TRUE(installer.WaitFor(ipc_msg::kSetupApplication, &item, &command));
-    EXPECT_EQ(item.nSenderID, ipc_endpoint::kSelfUpdateUI);
+    // The downloaded installer, with two blanks before the language and the default locale.
+    const std::string prefix = "installer application setup: ";
+    const std::string line = ExpectLine(prefix);
+    const std::string command = line.substr(line.find(prefix) + prefix.size());
     const std::string tail = " /QU /NCRC  -ParaLangage=\"zh-CN\"";
-    const std::string text = command.c_str();
-    ASSERT_GT(text.size(), tail.size()) << text;
-    EXPECT_EQ(text.substr(text.size() - tail.size()), tail);
-    EXPECT_TRUE(DE::FileExists(text.substr(0, text.size() - tail.size()))) << "the downloaded installer: " << text;
-    ExpectLine("closed");  // the progress tip
+    ASSERT_GT(command.size(), tail.size()) << command;
+    EXPECT_EQ(command.substr(command.size() - tail.size()), tail);
+    EXPECT_TRUE(DE::FileExists(command.substr(0, command.size() - tail.size()))) << command;
+    ExpectLine("installer application is now 5.1.0.12");
+    EXPECT_EQ(GetInstalledVersion("0"), "5.1.0.12");
     EXPECT_TRUE(CDriverDownloadManager::GetInstance()->WaitAllIdle(kRealTimeout));
     EXPECT_EQ(m_suite.Stop(), 0);
 }
