@@ -113,6 +113,8 @@ LRESULT WindowImplBase::SendMessage(UINT uMsg, WPARAM wParam, LPARAM lParam) {
     bool handled = false;
     const LRESULT result = HandleMessage(uMsg, wParam, lParam, handled);
     if (!handled && uMsg == WM_TIMER) m_PaintManager.OnWindowTimer(static_cast<UINT>(wParam));
+    // The system's default for Alt+F4: the window is asked to close.
+    if (!handled && uMsg == WM_SYSKEYDOWN && wParam == VK_F4) Close();
     return result;
 }
 

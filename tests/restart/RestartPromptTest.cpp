@@ -3,6 +3,7 @@
 // message centre and the installer, and the fake clock.
 #include <gtest/gtest.h>
 
+#include <fstream>
 #include <future>
 
 #include "DriverFixture.h"
@@ -11,12 +12,15 @@
 #include "DuiLib/UIMainQueue.h"
 #include "Util/DE.h"
 #include "install/DataEventIds.h"
+#include "firmware/EventSink.h"
 #include "install/ForceUpRemindRestartManager.h"
+#include "install/SetupMessage.h"
 #include "ipc/IpcIds.h"
 #include "ipc/MsgCenterRequest.h"
 #include "kva/platform/Clock.h"
 #include "kva/platform/Desktop.h"
 #include "kva/platform/Machine.h"
+#include "kva/platform/Paths.h"
 
 namespace kvatest {
 namespace {
@@ -117,10 +121,31 @@ protected:
         EXPECT_TRUE(m_msgCentre->Next(&item, &request));
         EXPECT_EQ(item.nSenderID, -1);
         EXPECT_EQ(item.nReplyMessageID, ipc_msg::kMsgCenterSecondId);
+        EXPECT_NE(request.firstOwnerId, 0u);
+        EXPECT_EQ(request.firstOwnerId, request.kindValue) << "the same owner in both places";
         return request;
     }
 
     std::size_t Requests() { return m_msgCentre->Count(); }
+
+    // The application manager's report that a manual update of source 1 runs or ended.
+    void ManualUpdate(bool running) {
+        const std::string status = std::string(R"({"complete":)") + (running ? "false" : "true") + R"(,"sourceType":1})";
+        ASSERT_TRUE(m_appManager->Send(ipc_msg::kAppManagerUIStatus, status + '\0'));
+        UpdaterManager::enmUPDATER_ERROR_TYPE error{};
+        ASSERT_TRUE(Eventually([&] { return m_service->CheckManualState(error) != running; }));
+    }
+
+    // Threads of the process with no service, every singleton a service starts already up; the
+    // fixture's service is replaced by a fresh one.
+    int ThreadsWithoutService() {
+        m_service.reset();
+        const int threads = ThreadCount();
+        m_service = StartService();
+        EXPECT_TRUE(Eventually([] { return CClock::Get().NextDeadlineIn() == 2000; }));
+        CClock::Get().Advance(2000ms);  // past the reporting thread's wait, as in SetUp
+        return threads;
+    }
 
     static std::wstring Text(const wchar_t* id) { return DuiLib::UICulture::GetInstance()->GetString(id); }
 
@@ -150,6 +175,10 @@ TEST_F(RestartPromptTest, PromptOnlyWhenNothingIsPendingAndSomethingNeedsIt) {
     EXPECT_EQ(Window(), 0u) << "package 5 is still to be installed";
 
     m_service->SetTableEntry(DRIVER_UPDATE_FORCE, "5", Entry(PACKAGE_INSTALLED, 2));
+    ManualUpdate(true);
+    Check();
+    EXPECT_EQ(Window(), 0u) << "a manual update is running";
+    ManualUpdate(false);
     Check();
     ASSERT_NE(Window(), 0u);
     EXPECT_EQ(WindowLevel(), 2);
@@ -332,7 +361,10 @@ TEST_F(RestartPromptTest, AltF4AndDpiChanges) {
     EXPECT_TRUE(plat::IsWindowAlive(window));
 }
 
-TEST_F(RestartPromptTest, StoppingTheServiceWithThePromptUpRemovesTheWindow) {
+// Unloading the host destroys the service: with the prompt up and its menu open, it returns at
+// once (the clock never moves) and leaves neither a window nor a thread behind.
+TEST_F(RestartPromptTest, StoppingTheServiceWithThePromptUpRemovesTheWindowAndItsThreads) {
+    const int threads = ThreadsWithoutService();
     m_service->SetTableEntry(DRIVER_UPDATE_FORCE, "4", Entry(PACKAGE_INSTALLED, 1));
     Check();
     ASSERT_TRUE(DuiLib::CUIAutomation::Click(Window(), "btnPostpone"));
@@ -340,6 +372,26 @@ TEST_F(RestartPromptTest, StoppingTheServiceWithThePromptUpRemovesTheWindow) {
     m_service.reset();
     EXPECT_FALSE(plat::IsWindowAlive(window));
     EXPECT_EQ(DuiLib::CUIAutomation::FindWindow(L"MenuWnd"), 0u);
+    EXPECT_EQ(ThreadCount(), threads);
+}
+
+// The same while a manual PD firmware upgrade waits up to 120 s for the firmware's event.
+TEST_F(RestartPromptTest, StoppingTheServiceWhileAPdUpgradeWaitsEndsTheWaitAndItsThreads) {
+    const int threads = ThreadsWithoutService();
+    plat::SetOverride("pd", "event=none");
+    const std::string image = "C:\\ProgramData\\pd\\image.bin";
+    std::filesystem::create_directories(plat::ToHostPath(image).parent_path());
+    std::ofstream(plat::ToHostPath(image), std::ios::binary) << std::string(1024, 'x');
+    _SETUP_DRIVER_MSG request;
+    request.id = "45";
+    request.file = image;
+    ASSERT_TRUE(m_appManager->Send(ipc_msg::kAppManagerUIInstall, request.ToJson() + '\0'));
+    ASSERT_TRUE(Eventually([] { return CClock::Get().NextDeadlineIn() == 120000; })) << CClock::Get().NextDeadlineIn();
+    EXPECT_EQ(CEventSink::LiveCount(), 1u);
+    m_service.reset();
+    EXPECT_EQ(CEventSink::LiveCount(), 0u);
+    EXPECT_EQ(CClock::Get().NextDeadlineIn(), -1) << "no timed wait is left";
+    EXPECT_EQ(ThreadCount(), threads);
 }
 
 }  // namespace

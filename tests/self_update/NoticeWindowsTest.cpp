@@ -149,4 +149,20 @@ TEST_F(NoticeWindowsTest, ApplicationInstallNoticeHidesAfterFourSecondsOrWhenClo
     Drop(silent);
 }
 
+// Alt+F4 leaves the driver install notice up; the application notice gets the default and closes.
+TEST_F(NoticeWindowsTest, OnlyTheDriverInstallNoticeSwallowsAltF4) {
+    auto tips = Make<UpdateTipsUI>();
+    auto silent = Make<KVASilentTipWnd>();
+    OnUi([&] {
+        tips->ShowInstalling("15");
+        silent->ShowStartInstall();
+    });
+    ASSERT_TRUE(CUIAutomation::SendWindowMessage(tips->GetHWND(), WM_SYSKEYDOWN, VK_F4));
+    EXPECT_TRUE(plat::IsWindowShown(tips->GetHWND()));
+    ASSERT_TRUE(CUIAutomation::SendWindowMessage(silent->GetHWND(), WM_SYSKEYDOWN, VK_F4));
+    EXPECT_FALSE(plat::IsWindowAlive(silent->GetHWND()));
+    Drop(silent);
+    Drop(tips);
+}
+
 }  // namespace

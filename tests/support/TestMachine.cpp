@@ -55,6 +55,16 @@ void WriteCommonConfig(const std::string& serviceUrl, int initTimeMinutes, int p
                         << "/></commoncfg>";
 }
 
+int ThreadCount() {
+    std::ifstream status("/proc/self/status");
+    std::string field;
+    int count = 0;
+    while (status >> field) {
+        if (field == "Threads:" && status >> count) return count;
+    }
+    return 0;
+}
+
 int RunCommand(const std::string& command, std::string* output) {
     return plat::RunProcess("sh", {"-c", command + " 2>&1"}, output);
 }

@@ -33,6 +33,9 @@ void WriteCommonConfig(const std::string& serviceUrl, int initTimeMinutes, int p
 // could not start) and its output (standard error included).
 int RunCommand(const std::string& command, std::string* output = nullptr);
 
+// Threads of this process now (from /proc; 0 where there is none).
+int ThreadCount();
+
 // Path of a helper executable built beside the tests.
 std::filesystem::path BinaryPath(const std::string& name);
 

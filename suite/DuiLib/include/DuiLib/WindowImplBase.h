@@ -49,8 +49,8 @@ public:
     virtual ~WindowImplBase();
 
     virtual std::wstring GetWindowClassName() const = 0;
-    // The window's own handling; return with bHandled false to get the default (WM_CLOSE hides
-    // and destroys the window, the rest do nothing).
+    // The window's own handling; return with bHandled false to get the default (WM_CLOSE and
+    // Alt+F4 hide and destroy the window, the rest do nothing).
     virtual LRESULT HandleMessage(UINT uMsg, WPARAM wParam, LPARAM lParam, bool& bHandled);
     virtual void InitWindow() {}
     virtual std::wstring GetSkinFile() { return {}; }
