@@ -10,6 +10,7 @@ void CKVAServerQuery::SilentInstall(std::string path) {
     }
     try {
         KVA_LOG_WARN("finished download, SilentInstall start");
+        if (m_appSetupHook) m_appSetupHook();
         switch (CheckUpdateScene()) {
             case UPDATE_SCENE_RESTRICTED:
                 StartSetup(path);

@@ -202,6 +202,9 @@ public:
     int InstallPasses() const { return m_nInstallPasses; }
     // The application's own record and its next version, as the application check notes them.
     void SetAppUpdateInfo(const _TOBEUPDATE_DRIVER_INFO& record);
+    // Called by SilentInstall once it holds its guard, before the setup flow starts: lets a test
+    // keep one application install running. Set it before any install can start.
+    void SetAppSetupHook(std::function<void()> hook) { m_appSetupHook = std::move(hook); }
 
 private:
     void Init();
@@ -299,6 +302,7 @@ private:
     std::thread m_threadInstall;
     std::once_flag m_onceInstall;
     std::atomic<int> m_nInstallPasses{0};
+    std::function<void()> m_appSetupHook;
     std::mutex m_mtxReport;  // guards m_report against the install, IPC and download threads
     std::thread m_threadReport;
     std::mutex m_mtxStateWork;

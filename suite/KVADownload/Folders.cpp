@@ -188,7 +188,10 @@ bool CDetectedFolderMgr::WriteDrvInfo(const _TOBEUPDATE_DRIVER_INFO& info, const
                                       int updateType) const {
     if (m_folder.empty() || info.strDriverID != m_id) return false;
     const fs::path file = Host(m_folder + "\\" + kDriverInfoFile);
-    const std::string package = PackageToJson(info).dump();
+    // The history's from-version: what is installed while the package waits for its install.
+    _TOBEUPDATE_DRIVER_INFO described = info;
+    if (described.versionInfo.strAux3.empty()) described.versionInfo.strAux3 = described.strCurVersion;
+    const std::string package = PackageToJson(described).dump();
     const std::string& descriptions = descriptionsJson.empty() ? kNoDescriptions : descriptionsJson;
     // Every check offers mostly the descriptions it offered before; an unchanged one keeps its file
     // and its time. Rewriting thousands of files a round cost more than the rest of the check.

@@ -41,7 +41,9 @@ TEST_F(InstallLoopTest, OnePassInstallsForcedBeforeIdleInByteOrderAndRecordsEach
     EXPECT_NE(first.msg.file.find("\\A1\\setup.exe"), std::string::npos) << first.msg.file;
 
     // History rows, the finish notice twice in order per package, the install times.
-    EXPECT_EQ(DriverMgmtDBHelper::GetInstance()->GetFinishedUpdateItems().size(), 3u);
+    const auto history = DriverMgmtDBHelper::GetInstance()->GetFinishedUpdateItems();
+    ASSERT_EQ(history.size(), 3u);
+    for (const auto& row : history) EXPECT_EQ(row.strCurVersion, "0.9") << "from the package's description";
     tagIPC_MESSAGE_ITEM notice;
     std::string text;
     for (int i = 0; i < 3; ++i) {

@@ -1,4 +1,5 @@
 // Manual install requests of the UI, the application's setup flows and the diagnose tool.
+#include <future>
 #include <thread>
 
 #include "IPCMessage/IPCMessageClient.h"
@@ -119,6 +120,36 @@ TEST_F(SetupHandlersTest, TheApplicationsSilentSetupSendsItsCommandLineAndCloses
     q->StartSetup("C:\\d\\setup.exe");
     EXPECT_EQ(EventTexts(3011), (std::vector<std::string>{"2|17|3"}));
     plat::DestroyTopWindow(busy);
+}
+
+// While the application's installer runs, a second one is refused at once and every driver
+// install is refused with code 12.
+TEST_F(SetupHandlersTest, ASecondApplicationInstallAndEveryDriverInstallAreRefusedWhileOneRuns) {
+    auto q = StartService();
+    q->SetAppUpdateInfo(Package("0", "Pilotdeck", 10, 5));
+    Ready(*q, DRIVER_UPDATE_FORCE, "15", "Wlan");
+    std::promise<void> entered, release;
+    auto released = release.get_future().share();
+    q->SetAppSetupHook([&entered, released] {
+        entered.set_value();
+        released.wait();
+    });
+    auto first = std::async(std::launch::async, [&] { q->SilentInstall("C:\\d\\first.exe"); });
+    entered.get_future().wait();
+
+    q->SilentInstall("C:\\d\\second.exe");  // refused before it reaches the hook
+    const auto e = q->ForceTable().at("15");
+    EXPECT_FALSE(q->IdleInstall(e.strInstallFile, "15", e.strDriverName, e.strNextVersionID, e.strNextVersion,
+                                DRIVER_UPDATE_FORCE));
+    EXPECT_EQ(EventTexts(6001), (std::vector<std::string>{"DriverName Wlan;2|21|12"}));
+    release.set_value();
+    first.get();
+
+    // Posted in order on one connection: a second installer would have come first.
+    std::string command;
+    ASSERT_TRUE(m_installer->WaitForCommandLine(&command));
+    EXPECT_EQ(command.rfind("C:\\d\\first.exe ", 0), 0u) << command;
+    EXPECT_TRUE(m_installer->Requests().empty());
 }
 
 class DiagnoseTest : public kvatest::CInstallTest {
