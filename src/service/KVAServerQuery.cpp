@@ -12,6 +12,8 @@
 #include "ipc/IpcIds.h"
 #include "kva/platform/Log.h"
 #include "kva/platform/Module.h"
+#include "self_update/KVAAppUpdataXML.h"
+#include "self_update/KVASelfUpdateXML.h"
 #include "self_update/KVASilentTipWnd.h"
 #include "self_update/UpdateTipsUI.h"
 
@@ -121,6 +123,10 @@ CKVAServerQuery::PackageTable CKVAServerQuery::IdleTable() {
 }
 
 extern "C" bool StartKVAServerQuery() {
+    // The notice controllers are statics too. Built before the service, they are destroyed after
+    // it at unload, so the UI tasks its destructor still runs find them alive.
+    KVAAppUpdataXML::GetInstance();
+    KVASelfUpdateXML::GetInstance();
     static CKVAServerQuery query;
     return query.StartServerQuery();
 }
