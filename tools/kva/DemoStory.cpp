@@ -38,12 +38,13 @@ std::string CDemoStory::SuiteWords(const std::string& line) {
     static const std::regex package(R"re(^installer package (\S+) (\S+): result (\d+), exit code (\d+))re");
     std::smatch m;
     if (std::regex_search(line, m, tip)) {
-        std::string text = "message centre shows tip " + m[1].str() + ": \"" + m[2].str() + "\" " + m[3].str();
+        // The title says what it is about; the options are what the user may answer.
+        std::string text = "message centre shows tip " + m[1].str() + " \"" + m[2].str() + "\"";
         auto& options = m_tipOptions[m[1].str()];
         const std::string rest = m[4];
         for (auto it = std::sregex_iterator(rest.begin(), rest.end(), option); it != std::sregex_iterator(); ++it) {
             options.push_back((*it)[2].str());
-            text += (options.size() == 1 ? " Options: \"" : ", \"") + options.back() + "\"";
+            text += (options.size() == 1 ? ", options \"" : ", \"") + options.back() + "\"";
         }
         return text;
     }
