@@ -160,9 +160,8 @@ void RunDemo(kva::CGlobals& globals, const CDemoOptions& o) {
     std::vector<std::string> suiteArgs = {"suite"};
     for (auto& step : kva::DemoNoticeSteps()) suiteArgs.push_back(step);
     start(suite, suiteArgs, "kva suite (its installer installs, its message centre answers the first notice)");
-    std::vector<std::string> hostArgs = {"host"};
-    if (globals.verbose) hostArgs.insert(hostArgs.begin(), "-v");
-    start(host, hostArgs, globals.verbose ? "kva host (its log lines follow)" : "kva host (its log: -v, or logs/ later)");
+    // With -v the story shows the host's log lines as they are written to its log file.
+    start(host, {"host"}, globals.verbose ? "kva host (its log lines follow, marked |)" : "kva host (its log: -v, or logs/ later)");
 
     kva::CDemoStory story(globals.verbose, scale);
     story.SetHostLog(std::filesystem::path(globals.stateFolder) / "logs" / ("kva-" + std::to_string(host.Pid()) + ".log"));
