@@ -8,6 +8,7 @@ void CKVAServerQuery::SilentInstall(std::string path) {
         KVA_LOG_ERROR("SilentInstall is running");
         return;
     }
+    PublishPackageTables();  // the view's flags
     try {
         KVA_LOG_WARN("finished download, SilentInstall start");
         if (m_appSetupHook) m_appSetupHook();
@@ -29,4 +30,5 @@ void CKVAServerQuery::SilentInstall(std::string path) {
         KVA_LOG_ERROR("error when install driver");
     }
     m_bAppSetupRunning = false;
+    PublishPackageTables();
 }

@@ -58,12 +58,13 @@ void CKVAServerQuery::OnRecvSysState(tagIPC_MESSAGE_ITEM& item) {
         return;
     }
     if (item.nMessageID != ipc_msg::kSystemState || !state->counts) return;
+    // The tables view shows the flags: written again whenever one changes.
     if (state->scene != state_payload::kSceneFree) {
-        m_IsFreeScene = false;
+        if (m_IsFreeScene.exchange(false)) PublishPackageTables();
         KVA_LOG_WARN("receive not free scene msg");
         return;
     }
-    m_IsFreeScene = true;
+    if (!m_IsFreeScene.exchange(true)) PublishPackageTables();
     KVA_LOG_WARN("receive free scene msg");
     if (!CKVASoftShelf::GetInstance()->IsSupportPlugin("MsgPop")) {
         KVA_LOG_WARN("USA not support popup and idle driver update");
@@ -197,18 +198,26 @@ void CKVAServerQuery::OnRecvAppManagerUIStatusMsg(tagIPC_MESSAGE_ITEM& item) {
         }
         PublishPackageTables();
     }
+    const auto manualRunning = [this] { return !m_bSourceComplete[0] || !m_bSourceComplete[1] || !m_bSource2Complete; };
+    const bool wasRunning = manualRunning();
     switch (status.sourceType) {
         case 0: m_bSourceComplete[0] = status.complete; break;
         case 1: m_bSourceComplete[1] = status.complete; break;
         case 2: m_bSource2Complete = status.complete; break;
         default: break;
     }
+    if (manualRunning() != wasRunning) PublishPackageTables();
 }
 
 void CKVAServerQuery::OnRecvSynergyMsg(tagIPC_MESSAGE_ITEM& item) {
-    m_bSynergyInUse = state_payload::Text(item.pszMessage, item.nMessageLen) == "1";
-    std::lock_guard lock(m_mtxSynergy);
-    if (m_hSynergyEvent) m_hSynergyEvent->Set();
+    const bool inUse = state_payload::Text(item.pszMessage, item.nMessageLen) == "1";
+    const bool changed = m_bSynergyInUse.exchange(inUse) != inUse;
+    {
+        std::lock_guard lock(m_mtxSynergy);
+        if (m_hSynergyEvent) m_hSynergyEvent->Set();
+    }
+    // After the waiting question has its answer: the view is written under the tables' lock.
+    if (changed) PublishPackageTables();
 }
 
 bool CKVAServerQuery::IsSynergyInUse() {

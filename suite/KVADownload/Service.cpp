@@ -38,6 +38,7 @@ constexpr std::uint32_t kNetworkProbeMs = 30000;
 
 std::mutex g_catalogueMutex;  // one acceptance at a time: read, check and store the version
 std::string g_lastRefusal;    // guarded by g_catalogueMutex
+std::string g_lastFetchError;  // guarded by g_catalogueMutex
 
 std::string ReadMachineString(const std::wstring& key, const wchar_t* name) {
     std::wstring value;
@@ -205,6 +206,7 @@ std::optional<std::vector<CatalogueEntry>> CurrentCatalogue(bool fetch) {
         std::string body, sig, error;
         bool got = FetchCatalogue(cfg.url, ModelKey(), &body, &sig, &error);
         if (!got) got = FetchCatalogue(cfg.url, "default", &body, &sig, &error);
+        g_lastFetchError = got ? std::string() : error;
         if (got) {
             std::string why;
             std::uint64_t version = 0;
@@ -232,6 +234,11 @@ std::optional<std::vector<CatalogueEntry>> CurrentCatalogue(bool fetch) {
 std::string LastCatalogueRefusal() {
     std::lock_guard lock(g_catalogueMutex);
     return g_lastRefusal;
+}
+
+std::string LastCatalogueFetchError() {
+    std::lock_guard lock(g_catalogueMutex);
+    return g_lastFetchError;
 }
 
 std::string GetInstalledVersion(const std::string& id) {

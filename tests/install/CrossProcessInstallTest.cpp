@@ -1,16 +1,8 @@
 // The install road across the suite's real processes: `kva serve` with a signed catalogue,
 // `kva suite` with its installer, `kva host` with the library, on a fresh machine and a scaled
 // clock. This process only sets the machine up and reads what the others left on it.
-#include <fstream>
-#include <regex>
-#include <sstream>
-
-#include "DataReport/BIDataReport.h"
-#include "KVADownload/DriverMgmtDBHelper.h"
+#include "CrossProcessFixture.h"
 #include "KVADownload/UpdateService.h"
-#include "TestMachine.h"
-#include "Util/DE.h"
-#include "kva/platform/Paths.h"
 #include "kva/platform/Process.h"
 
 namespace {
@@ -18,41 +10,7 @@ namespace {
 using kvatest::Eventually;
 using namespace std::chrono_literals;
 
-class CrossProcessInstallTest : public kvatest::CTestMachine {
-protected:
-    std::vector<std::string> Args(std::vector<std::string> tail, bool scaled = true) const {
-        std::vector<std::string> all = {"--state", State().string()};
-        if (scaled) all.insert(all.end(), {"--time-scale", "60"});
-        all.insert(all.end(), tail.begin(), tail.end());
-        return all;
-    }
-    std::string Kva(const std::string& args) {
-        std::string out;
-        const int rc = kvatest::RunCommand(kvatest::BinaryPath("kva").string() + " --state '" + State().string() + "' " + args, &out);
-        EXPECT_EQ(rc, 0) << args << ": " << out;
-        return out;
-    }
-    // The configuration `kva catalogue make` wrote, pointed at `url`, with a short schedule and
-    // the audio driver allowed to install when idle; the user agreed and opened idle updates.
-    void Configure(const std::string& url) {
-        const auto file = plat::ToHostPath("C:\\Program Files\\Vantor\\Pilotdeck\\config\\commoncfg.xml");
-        std::stringstream text;
-        text << std::ifstream(file).rdbuf();
-        std::smatch key;
-        const std::string cfg = text.str();
-        ASSERT_TRUE(std::regex_search(cfg, key, std::regex("publicKey=\"([^\"]+)\""))) << cfg;
-        std::ofstream(file) << "<commoncfg><UpdateService url=\"" << url << "\" publicKey=\"" << key[1].str()
-                            << "\"/><Update initTime=\"1\" queryPeriod=\"2\">"
-                            << "<IdleUpdate name=\"Realtek Audio Driver\"/></Update></commoncfg>";
-        const std::wstring sid = VTPROCESS::GetCurrentUserSidstr();
-        const std::wstring guide = sid + L"\\SOFTWARE\\Pilotdeck\\VTLoginGuide";
-        DE::Registry::SetValue(plat::kHKeyUsers, guide, L"Protocol", std::wstring(L"1"));
-        DE::Registry::SetValue(plat::kHKeyUsers, guide, L"ProtocolVer", std::wstring(L"8"));
-        DE::Registry::SetValue(plat::kHKeyUsers, sid + L"\\SOFTWARE\\Vantor\\Pilotdeck\\setting", L"checkupdate",
-                               plat::DWORD{1});
-    }
-    static std::size_t Count(int shortNumber) { return CBIDataReport::GetInstance()->Events(601000000 + shortNumber).size(); }
-};
+using CrossProcessInstallTest = kvatest::CCrossProcessTest;
 
 TEST_F(CrossProcessInstallTest, RoundsInstallWhatIsOfferedAndLeaveAFailedPackageAlone) {
     const std::string service = (State() / "service").string();
@@ -61,12 +19,9 @@ TEST_F(CrossProcessInstallTest, RoundsInstallWhatIsOfferedAndLeaveAFailedPackage
 
     const auto kva = kvatest::BinaryPath("kva");
     plat::CChildProcess serve, suite, host;
-    ASSERT_TRUE(serve.Start(kva, Args({"serve", service, "--port", "0"}, false)));
-    std::string line;
-    ASSERT_TRUE(serve.ReadLine(&line, 10s));
-    const auto at = line.find(" on ");
-    ASSERT_NE(at, std::string::npos) << line;
-    Configure(line.substr(at + 4));
+    const std::string url = Serve(service, serve);
+    ASSERT_FALSE(url.empty());
+    Configure(url);
     ASSERT_TRUE(suite.Start(kva, Args({"suite", "--do", "installer fail-package 23 1 1603"})));
     ASSERT_TRUE(host.Start(kva, Args({"host"})));
 

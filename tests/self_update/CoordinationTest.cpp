@@ -6,6 +6,9 @@
 #include "KVADownload/Folders.h"
 #include "KVADownload/UpdateService.h"
 #include "driver_update/DownloadRequest.h"
+#include "driver_update/PackageTablesView.h"
+#include "kva/platform/Paths.h"
+#include <fstream>
 #include "KVATipsSDK/KVATipsManager.h"
 #include "ipc/IpcIds.h"
 #include "ipc/MsgCenterRequest.h"
@@ -59,10 +62,18 @@ protected:
     std::unique_ptr<CIPCMessageClient> m_publisher;
 };
 
+// The free-scene flag as the tables view shows it (for `kva status`), "" before the view exists.
+std::string ViewedFreeScene() {
+    std::ifstream in(plat::ToHostPath(GetAppDataFolder() + driver_update::kPackageTablesFile));
+    const auto view = nlohmann::json::parse(in, nullptr, false);
+    return view.is_object() ? view["service"].value("freeScene", true) ? "free" : "busy" : "";
+}
+
 TEST_F(CoordinationTest, SystemStateFollowsTheSceneWordButNotWhenByte28IsSet) {
     auto q = StartService();
     Publish(SysState(0, 0));
     ASSERT_TRUE(Eventually([&] { return !q->IsFreeScene(); }));
+    EXPECT_TRUE(Eventually([] { return ViewedFreeScene() == "busy"; })) << "the view follows the flag at once";
     Publish(SysState(1, 1));  // ignored entirely
     Publish(std::string());   // no payload
     Publish(SysState(1, 0).substr(0, 20));
@@ -72,6 +83,7 @@ TEST_F(CoordinationTest, SystemStateFollowsTheSceneWordButNotWhenByte28IsSet) {
     Publish(SysState(1, 0));
     ASSERT_TRUE(Eventually([&] { return q->IsFreeScene(); }));
     ASSERT_TRUE(Eventually([&] { return Events(2010).size() == 1; }));
+    EXPECT_TRUE(Eventually([] { return ViewedFreeScene() == "free"; }));
 }
 
 TEST_F(CoordinationTest, FreeSceneStartsIdleDownloadsAgainForNewAndFailedEntriesOnly) {

@@ -19,17 +19,25 @@ TEST_F(HostTest, LibraryLoadsStartsAndUnloadsRepeatedly) {
     EXPECT_NE(out.find("20 start(s)"), std::string::npos) << out;
 }
 
-// The whole road across processes: a signed service served over HTTP, the hub, the host with the
-// library, one round on the scaled clock, and a clean stop of everything.
-TEST(DemoTest, OneRoundAcrossTheSuitesProcesses) {
+// The whole road across processes told as a story: a signed service served over HTTP, the hub,
+// the host with the library, a refusal that clears, the restart prompt postponed and taken, and a
+// clean stop of everything.
+TEST(DemoTest, TellsTheRoadFromOfferToRebootAcrossTheSuitesProcesses) {
     const auto state = std::filesystem::temp_directory_path() / ("kva-demo-test-" + std::to_string(plat::CurrentProcessId()));
     std::filesystem::remove_all(state);
     std::string out;
-    const int rc = kvatest::RunCommand(
-        kvatest::BinaryPath("kva").string() + " --state '" + state.string() + "' demo --rounds 1 --period 1", &out);
+    const int rc = kvatest::RunCommand(kvatest::BinaryPath("kva").string() + " --state '" + state.string() +
+                                           "' demo --rounds 1 --period 2 --package-size 256K --rate 256K",
+                                       &out);
     EXPECT_EQ(rc, 0) << out;
-    EXPECT_NE(out.find("== round 1 =="), std::string::npos) << out;
-    EXPECT_NE(out.find("event 619002012"), std::string::npos) << out;
+    auto at = [&](const std::string& text) { return out.find(text); };
+    for (const char* said : {"-- round 1 ", "offered 22.200.0.6: a forced update", "downloaded 256 KB in",
+                             "install refused: a meeting is running", "installed (installer exit code 0",
+                             "answers \"postpone\"", "the prompt is back", "restarts the machine: boot id"}) {
+        EXPECT_NE(at(said), std::string::npos) << said << "\n" << out;
+    }
+    EXPECT_LT(at("the meeting ends"), at("Realtek Audio Driver    installed")) << out;
+    EXPECT_EQ(at("event 6"), std::string::npos) << "raw data events only with -v\n" << out;
     std::filesystem::remove_all(state);
 }
 

@@ -18,6 +18,7 @@ struct Options {
     std::uint64_t version = 1;
     int days = 30;
     bool inventory = false;
+    std::uint64_t payloadBytes = 0;
 };
 
 bool ReadOrMakeKey(const std::string& path, std::string* pem) {
@@ -50,7 +51,7 @@ void Make(const Options& o) {
     }
     const std::string model = o.model.empty() ? ModelKey() : o.model;
     const std::int64_t expires = plat::CClock::Get().WallMs() / 1000 + std::int64_t(o.days) * 86400;
-    if (!MakeSampleCatalogue(o.folder, pem, model, o.version, expires)) {
+    if (!MakeSampleCatalogue(o.folder, pem, model, o.version, expires, o.payloadBytes)) {
         std::cerr << "kva catalogue make: cannot write " << o.folder << "\n";
         throw CLI::RuntimeError(1);
     }
@@ -89,6 +90,8 @@ KVA_VERB(catalogue) {
     make->add_option("--catalogue-version", o->version, "Catalogue version (never lower than one already accepted)");
     make->add_option("--days", o->days, "Days until the catalogue expires");
     make->add_option("--configure", o->configure, "Also point the machine's configuration at this service URL");
+    make->add_option("--payload", o->payloadBytes, "Bytes of filler in every package archive (big downloads)")
+        ->transform(CLI::AsSizeValue(false));
     make->add_flag("--inventory", o->inventory, "Also record older installed versions on the machine");
     make->callback([&globals, o] {
         if (!kva::PrepareMachine(globals)) throw CLI::RuntimeError(1);

@@ -1,5 +1,6 @@
 #include "DemoPackages.h"
 
+#include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <iomanip>
@@ -28,6 +29,39 @@ const char* PackageStateName(int state) {
     }
     return "?";
 }
+
+void StoryLine(std::ostream& out, const std::string& who, const std::string& name, const std::string& text) {
+    out << "  " << std::left << std::setw(8) << who;
+    if (!name.empty()) out << std::setw(24) << name.substr(0, 23);
+    out << std::right << text << std::endl;
+}
+
+std::string SizeText(std::uint64_t bytes) {
+    char text[32];
+    if (bytes >= 1024 * 1024) std::snprintf(text, sizeof(text), "%.1f MB", bytes / (1024.0 * 1024.0));
+    else if (bytes >= 1024) std::snprintf(text, sizeof(text), "%llu KB", static_cast<unsigned long long>(bytes / 1024));
+    else std::snprintf(text, sizeof(text), "%llu bytes", static_cast<unsigned long long>(bytes));
+    return text;
+}
+
+std::string ProgressBar(int percent, int width) {
+    const int filled = std::clamp(percent, 0, 100) * width / 100;
+    return "[" + std::string(static_cast<std::size_t>(filled), '#') + std::string(static_cast<std::size_t>(width - filled), '.') + "]";
+}
+
+namespace {
+
+std::string RateText(std::uint64_t bytes, double seconds) {
+    return seconds > 0.05 ? SizeText(static_cast<std::uint64_t>(bytes / seconds)) + "/s" : std::string("-");
+}
+
+std::string OfferedText(const std::string& table, const std::string& next) {
+    if (table == "forced") return "offered " + next + ": a forced update";
+    if (table == "idle") return "offered " + next + ": updates when the machine is idle";
+    return "offered " + next + " in the driver notice (the user decides)";
+}
+
+}  // namespace
 
 bool CDemoPackages::Load(std::map<std::string, CPackage>* now) const {
     const auto file = plat::ToHostPath(GetAppDataFolder() + driver_update::kPackageTablesFile);
@@ -63,14 +97,56 @@ bool CDemoPackages::Load(std::map<std::string, CPackage>* now) const {
     return true;
 }
 
-int CDemoPackages::Progress(const std::string& id, const CPackage& p) const {
-    if (p.state != PACKAGE_DOWNLOADING || p.size == 0) return -1;
+std::uint64_t CDemoPackages::PartBytes(const std::string& id, const CPackage& p) const {
     const std::string folder = GetDownloadPath(id, p.next, 0, 1);
-    if (folder.empty()) return -1;
+    if (folder.empty()) return 0;
     std::error_code ec;
     const auto part = std::filesystem::file_size(plat::ToHostPath(folder + "\\update.zip.part"), ec);
-    if (ec) return 0;
-    return static_cast<int>(std::min<std::uint64_t>(100, part * 100 / p.size));
+    return ec ? 0 : part;
+}
+
+void CDemoPackages::SayMove(std::ostream& out, const std::string& id, CPackage& p, const CPackage* before) const {
+    if (!before || before->table != p.table) StoryLine(out, id, p.name, OfferedText(p.table, p.next));
+    if (before && before->state == p.state) return;
+    switch (p.state) {
+        case PACKAGE_DOWNLOADING:
+            p.downloadFrom = Clock::now();
+            p.bytesAtStart = PartBytes(id, p);
+            StoryLine(out, id, p.name, "downloading " + SizeText(p.size));
+            break;
+        case PACKAGE_DOWNLOADED: {
+            std::string text = "downloaded " + SizeText(p.size);
+            if (before && before->state == PACKAGE_DOWNLOADING) {
+                const double s = std::chrono::duration<double>(Clock::now() - before->downloadFrom).count();
+                char took[32];
+                std::snprintf(took, sizeof(took), " in %.1f s", s);
+                text += took + (" (" + RateText(p.size - before->bytesAtStart, s) + ")");
+            }
+            StoryLine(out, id, p.name, text + ", its hash checked");
+            break;
+        }
+        case PACKAGE_DOWNLOAD_FAILED:
+        case PACKAGE_DOWNLOAD_CANCELLED:
+        case PACKAGE_INSTALLING:
+            StoryLine(out, id, p.name, PackageStateName(p.state));
+            break;
+        default:
+            break;  // installs are told from their data events, which carry the figures
+    }
+}
+
+void CDemoPackages::SayProgress(std::ostream& out, const std::string& id, CPackage& p) const {
+    if (p.state != PACKAGE_DOWNLOADING || p.size == 0) return;
+    const std::uint64_t part = PartBytes(id, p);
+    const int percent = static_cast<int>(std::min<std::uint64_t>(100, part * 100 / p.size));
+    const int quarter = percent / 25;
+    if (quarter <= p.quarter || quarter >= 4) return;
+    p.quarter = quarter;
+    const double s = std::chrono::duration<double>(Clock::now() - p.downloadFrom).count();
+    std::ostringstream text;
+    text << ProgressBar(percent) << " " << std::setw(3) << percent << "%  " << SizeText(part) << " of "
+         << SizeText(p.size) << "  " << RateText(part - std::min(part, p.bytesAtStart), s);
+    StoryLine(out, id, " ", text.str());
 }
 
 void CDemoPackages::Poll(std::ostream& out) {
@@ -78,31 +154,41 @@ void CDemoPackages::Poll(std::ostream& out) {
     if (!Load(&now)) return;
     for (auto& [id, p] : now) {
         const auto before = m_packages.find(id);
-        const bool changed = before == m_packages.end() || before->second.state != p.state ||
-                             before->second.table != p.table;
-        p.percent = before == m_packages.end() ? -1 : before->second.percent;
-        // A download that ended between two looks still gets its last progress line.
-        const int percent = p.state == PACKAGE_DOWNLOADED && p.size > 0 ? 100 : Progress(id, p);
-        if (percent >= 0 && percent != p.percent) {
-            out << "  package " << id << " downloading " << std::setw(3) << percent << "% of " << p.size << " bytes"
-                << std::endl;
-            p.percent = percent;
+        const CPackage* was = before == m_packages.end() ? nullptr : &before->second;
+        if (was && was->state == p.state) {
+            p.quarter = was->quarter;
+            p.downloadFrom = was->downloadFrom;
+            p.bytesAtStart = was->bytesAtStart;
         }
-        if (changed) {
-            out << "  package " << id << " " << p.name << " " << p.next << " [" << p.table << "]: "
-                << PackageStateName(p.state) << std::endl;
-        }
+        if (!was || was->state != p.state || was->table != p.table) SayMove(out, id, p, was);
+        SayProgress(out, id, p);
     }
     m_packages = std::move(now);
 }
 
+std::string CDemoPackages::IdOf(const std::string& name) const {
+    for (const auto& [id, p] : m_packages) {
+        if (p.name == name) return id;
+    }
+    return {};
+}
+
+const std::string& CDemoPackages::NameOf(const std::string& id) const {
+    static const std::string none;
+    const auto it = m_packages.find(id);
+    return it == m_packages.end() ? none : it->second.name;
+}
+
 void CDemoPackages::PrintTable(std::ostream& out) const {
-    out << "== packages\n"
+    out << "\n== the service's packages at the end\n"
         << "  " << std::left << std::setw(5) << "id" << std::setw(26) << "name" << std::setw(8) << "table"
         << std::setw(17) << "state" << "file\n";
     for (const auto& [id, p] : m_packages) {
+        std::string file = p.installFile.empty() ? "-" : p.installFile;
+        // The folder under the data folder says enough on a narrow terminal.
+        if (const auto at = file.find("Downloaded\\"); at != std::string::npos) file = "..\\" + file.substr(at);
         out << "  " << std::setw(5) << id << std::setw(26) << p.name << std::setw(8) << p.table << std::setw(17)
-            << PackageStateName(p.state) << (p.installFile.empty() ? "-" : p.installFile) << "\n";
+            << PackageStateName(p.state) << file << "\n";
     }
     if (m_packages.empty()) out << "  (the service has not sorted any package yet)\n";
     out << std::right;

@@ -1,7 +1,8 @@
-// kva demo: the update road on a fresh simulated machine. It makes a signed sample update service,
-// starts `kva serve`, `kva suite` and `kva host` as processes on a scaled clock, shows each round
-// as it happens (the host's log lines and the data events), and stops everything after --rounds
-// rounds, or at Ctrl-C, leaving the state folder for inspection.
+// kva demo: the update road on a fresh simulated machine. It makes a signed sample update service
+// with packages of a few MB, starts `kva serve` (at a limited rate), `kva suite` and `kva host` as
+// processes on a scaled clock, tells each round as a story (DemoStory.h), takes the restart prompt
+// through postpone and restart now, and stops everything after --rounds rounds and the restart, or
+// at Ctrl-C, leaving the state folder for inspection.
 
 #include <atomic>
 #include <chrono>
@@ -16,7 +17,7 @@
 #include "DataReport/BIDataReport.h"
 #include "DemoInstall.h"
 #include "DemoNotices.h"
-#include "DemoPackages.h"
+#include "DemoStory.h"
 #include "Util/CommonCfgMgr.h"
 #include "Util/DE.h"
 #include "Verbs.h"
@@ -32,6 +33,8 @@ struct CDemoOptions {
     int rounds = 3;
     int periodMinutes = 5;
     std::string appUpdate = "silent";
+    std::string packageSize = "3M";
+    std::string rate = "1M";
 };
 
 std::filesystem::path KvaPath() { return std::filesystem::path(plat::ToUtf8(plat::HostExecutablePath())); }
@@ -82,15 +85,6 @@ bool SetDemoSettings() {
     return registry && doc.save_file(file.c_str());
 }
 
-void PrintEvent(const DataEventRecord& e) {
-    std::cout << "  event " << e.eventId;
-    if (e.eventId >= 601000000 && e.eventId < 601010000) std::cout << " (" << e.eventId - 601000000 << ")";
-    std::cout << " [";
-    for (std::size_t i = 0; i < e.values.size(); ++i) std::cout << (i ? ", " : "") << e.values[i];
-    std::cout << "]" << std::endl;
-    if (const std::string words = kva::DescribeInstallEvent(e); !words.empty()) std::cout << "  " << words << std::endl;
-}
-
 plat::CEvent g_interrupted;
 
 void WatchInterrupt() {
@@ -101,25 +95,25 @@ void WatchInterrupt() {
     }).detach();
 }
 
-// Prints new data events, the packages as the service sorts and downloads them, and what the
-// suite's peers did, until `rounds` rounds were seen or the user interrupts.
-int FollowRounds(int rounds, kva::CDemoPackages& packages, plat::CChildProcess& suite) {
-    std::int64_t last = 0;
-    int seen = 0;
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::minutes(2);
-    while (seen < rounds && !g_interrupted.IsSet() && std::chrono::steady_clock::now() < deadline) {
-        for (const auto& e : CBIDataReport::GetInstance()->Events(std::nullopt, last)) {
-            last = e.seq;
-            PrintEvent(e);
-            if (e.eventId == 601003001) std::cout << "== round " << ++seen << " ==" << std::endl;
+// Tells the story until `rounds` rounds were seen and the machine rebooted at the end of the
+// restart prompt, or the user interrupts. The meeting ends once a round after the first found the
+// idle package refused for it.
+int FollowRounds(int rounds, kva::CDemoStory& story, plat::CChildProcess& suite) {
+    bool meeting = true;
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::minutes(3);
+    while ((story.Rounds() < rounds || !story.Restart().Rebooted()) && !g_interrupted.IsSet() &&
+           std::chrono::steady_clock::now() < deadline) {
+        story.Poll(std::cout);
+        if (meeting && story.Rounds() >= 2 && story.RefusalsTold() > 0) {
+            kva::EndDemoMeeting(std::cout);
+            meeting = false;
         }
-        packages.Poll(std::cout);
         std::string line;
-        while (suite.ReadLine(&line, std::chrono::milliseconds(20))) std::cout << "  suite: " << line << std::endl;
+        while (suite.ReadLine(&line, std::chrono::milliseconds(20))) story.OnSuiteLine(line, std::cout);
         // Real time: the demo watches processes that run on their own scaled clocks.
-        plat::CClock::Get().Wait({&g_interrupted}, 200);
+        plat::CClock::Get().Wait({&g_interrupted}, 100);
     }
-    return seen;
+    return story.Rounds();
 }
 
 void RunDemo(kva::CGlobals& globals, const CDemoOptions& o) {
@@ -140,7 +134,7 @@ void RunDemo(kva::CGlobals& globals, const CDemoOptions& o) {
 
     const std::string service = (std::filesystem::path(globals.stateFolder) / "service").string();
     plat::CChildProcess serve, suite, host;
-    auto start = [&](plat::CChildProcess& child, std::vector<std::string> args, const char* what) {
+    auto start = [&](plat::CChildProcess& child, std::vector<std::string> args, const std::string& what) {
         auto all = Common(globals);
         all.insert(all.end(), args.begin(), args.end());
         if (!child.Start(KvaPath(), all)) {
@@ -151,38 +145,44 @@ void RunDemo(kva::CGlobals& globals, const CDemoOptions& o) {
     };
     // `kva serve` picks its own free port and names it in its first line.
     std::filesystem::create_directories(service);
-    start(serve, {"serve", service}, "kva serve");
+    start(serve, {"serve", service, "--rate", o.rate}, "kva serve (" + o.rate + "B a second per download)");
     std::string served;
     const bool serving = serve.ReadLine(&served, std::chrono::seconds(30)) && served.find("http://") != std::string::npos;
     const std::string url = serving ? served.substr(served.find("http://")) : std::string();
     std::cout << "== the update service: a signed sample catalogue in " << service << "\n";
-    if (!serving || !RunKva(globals, {"catalogue", "make", service, "--configure", url, "--inventory"}) ||
+    if (!serving ||
+        !RunKva(globals, {"catalogue", "make", service, "--configure", url, "--inventory", "--payload", o.packageSize}) ||
         !SetDemoSchedule(o.periodMinutes) || !SetDemoSettings() || !kva::SetDemoAppUpdatePath(o.appUpdate)) {
         std::cerr << "kva demo: cannot make the sample service\n";
         throw CLI::RuntimeError(1);
     }
-    kva::PrepareDemoRefusal(std::cout);
+    kva::StartDemoMeeting(std::cout);
     std::vector<std::string> suiteArgs = {"suite"};
-    for (const auto& step : kva::DemoInstallSuiteSteps()) suiteArgs.insert(suiteArgs.end(), {"--do", step});
     for (auto& step : kva::DemoNoticeSteps()) suiteArgs.push_back(step);
     start(suite, suiteArgs, "kva suite (its installer installs, its message centre answers the first notice)");
-    start(host, {"-v", "host"}, "kva host (its log lines follow)");
+    // With -v the story shows the host's log lines as they are written to its log file.
+    start(host, {"host"}, globals.verbose ? "kva host (its log lines follow, marked |)" : "kva host (its log: -v, or logs/ later)");
 
-    kva::CDemoPackages packages;
-    const int seen = FollowRounds(o.rounds, packages, suite);
+    kva::CDemoStory story(globals.verbose, scale);
+    story.SetHostLog(std::filesystem::path(globals.stateFolder) / "logs" / ("kva-" + std::to_string(host.Pid()) + ".log"));
+    const int seen = FollowRounds(o.rounds, story, suite);
     std::cout << "== stopping after " << seen << " round(s)" << (g_interrupted.IsSet() ? " (interrupted)" : "") << "\n";
     host.Stop();
     suite.Stop();
     serve.Stop();
-    packages.Poll(std::cout);
-    packages.PrintTable(std::cout);
+    story.Poll(std::cout);
+    story.Packages().PrintTable(std::cout);
     kva::PrintHistory(std::cout);
     std::cout << "\nThe state folder stays for inspection:\n"
               << "  kva --state " << globals.stateFolder << " events\n"
               << "  kva --state " << globals.stateFolder << " machine show\n"
               << "  kva --state " << globals.stateFolder << " history\n"
               << "  logs: " << globals.stateFolder << "/logs/\n";
-    if (seen < o.rounds && !g_interrupted.IsSet()) throw CLI::RuntimeError(1);
+    if (!g_interrupted.IsSet() && (seen < o.rounds || !story.Restart().Rebooted())) {
+        std::cerr << "kva demo: the road did not reach the reboot within 3 minutes; the logs in " << globals.stateFolder
+                  << "/logs/ say why\n";
+        throw CLI::RuntimeError(1);
+    }
 }
 
 }  // namespace
@@ -191,8 +191,10 @@ KVA_VERB(demo) {
     auto* demo = app.add_subcommand("demo", "Run the update road on a fresh simulated machine");
     demo->footer("Example:\n  kva demo --rounds 2\n  kva demo --period 10 --time-scale 120\n");
     auto o = std::make_shared<CDemoOptions>();
-    demo->add_option("--rounds", o->rounds, "Stop after this many check rounds")->check(CLI::Range(1, 20));
+    demo->add_option("--rounds", o->rounds, "Stop after this many check rounds (and the restart)")->check(CLI::Range(1, 20));
     demo->add_option("--period", o->periodMinutes, "Minutes between rounds (service time)")->check(CLI::Range(1, 600));
     demo->add_option("--app-update", o->appUpdate, "How the new application version comes: silent, window or forced");
+    demo->add_option("--package-size", o->packageSize, "Size of every sample package, e.g. 3M")->capture_default_str();
+    demo->add_option("--rate", o->rate, "Bytes a second the update service sends a download, e.g. 1M")->capture_default_str();
     demo->callback([&globals, o] { RunDemo(globals, *o); });
 }

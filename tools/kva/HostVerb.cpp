@@ -4,9 +4,11 @@
 
 #include <algorithm>
 #include <chrono>
+#include <filesystem>
 #include <iostream>
 #include <thread>
 
+#include "Util/CommonCfgMgr.h"
 #include "Verbs.h"
 #include "kva/platform/Clock.h"
 #include "kva/platform/Desktop.h"
@@ -77,6 +79,12 @@ KVA_VERB(host) {
     cmd->callback([&globals, cycles, holdMs] {
         BlockSignalsAndWatch();  // before logging starts a thread
         if (!kva::PrepareMachine(globals)) throw CLI::RuntimeError(1);
+        // Without it the service would run and never check anything: say so instead.
+        if (std::error_code ec; !std::filesystem::exists(CCommonCfgMgr::FilePath(), ec)) {
+            std::cerr << "kva host: no configuration at " << CCommonCfgMgr::FilePath().string()
+                      << "; make one with `kva catalogue make DIR --configure URL` (or run `kva demo`)\n";
+            throw CLI::RuntimeError(1);
+        }
         plat::AddProcess(L"PilotdeckService.exe");
         const bool forever = *cycles == 0;
         double maxStart = 0, maxUnload = 0, sumUnload = 0;

@@ -161,20 +161,18 @@ void CPackageStory::ReadGateLine(const CLogLine& line, bool roundWide) {
 }
 
 void CPackageStory::ReadLog(const std::vector<CLogLine>& lines) {
-    enum class ESubject { kNone, kThis, kOther, kRound };
-    std::map<std::string, ESubject> subject;  // per thread
     for (const CLogLine& line : lines) {
         if (line.time.empty()) continue;
         if (NamesThis(line.text)) {
-            subject[line.thread] = ESubject::kThis;
+            m_subject[line.thread] = ESubject::kThis;
             ReadOwnLine(line);
         } else if (std::regex_search(line.text, kNamesAPackage)) {
-            subject[line.thread] = ESubject::kOther;
+            m_subject[line.thread] = ESubject::kOther;
         } else if (std::regex_search(line.text, kRoundStart)) {
-            subject[line.thread] = ESubject::kRound;
-        } else if (subject[line.thread] == ESubject::kThis) {
+            m_subject[line.thread] = ESubject::kRound;
+        } else if (m_subject[line.thread] == ESubject::kThis) {
             ReadGateLine(line, false);
-        } else if (subject[line.thread] == ESubject::kRound && !m_installedYet) {
+        } else if (m_subject[line.thread] == ESubject::kRound && !m_installedYet) {
             ReadGateLine(line, true);
         }
     }

@@ -5,6 +5,7 @@
 #pragma once
 
 #include <cstdint>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -37,7 +38,8 @@ public:
     };
     CPackageStory(std::string id, std::string name, std::vector<CDependency> dependsOn);
 
-    // Log lines of every process, in the order they were written.
+    // Log lines of every process, in the order they were written. May be called again with the
+    // lines written since: the story goes on where it stopped.
     void ReadLog(const std::vector<CLogLine>& lines);
     // The install events (2005 failed, 2006 installed) give each install attempt its figures.
     void ReadEvents(const std::vector<DataEventRecord>& events);
@@ -55,6 +57,9 @@ private:
     std::string m_name;
     std::vector<CDependency> m_dependsOn;
     std::vector<CStoryLine> m_lines;
+    // What each logging thread spoke of last: gate lines belong to the package (or round) before them.
+    enum class ESubject { kNone, kThis, kOther, kRound };
+    std::map<std::string, ESubject> m_subject;
     // Indexes of the install results in m_lines, to hang the events' figures on them in order.
     std::vector<std::size_t> m_failed, m_installed;
     bool m_installedYet = false;

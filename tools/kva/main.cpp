@@ -22,7 +22,8 @@ bool PrepareMachine(const CGlobals& globals) {
         folder = env && *env ? std::filesystem::path(env) : plat::DefaultStateFolder();
     }
     if (!plat::OpenMachine(folder)) {
-        std::cerr << "kva: cannot open the machine in " << folder << "\n";
+        std::cerr << "kva: cannot open the machine in " << folder
+                  << ": it is not a folder this user can write, or holds a broken machine.db; give --state another folder\n";
         return false;
     }
     // Child processes (the host's library, the suite's peers) find the same machine.

@@ -83,6 +83,16 @@ json& CCatalogueMaker::AddPackage(const std::string& kind, const std::string& id
     CZipWriter zip;
     zip.Add("setup.exe", script.dump(2) + "\n");
     zip.Add("readme.txt", name + " " + version + "\n");
+    if (m_payloadBytes) {
+        // A fixed xorshift sequence: the same catalogue bytes each time, and nothing for zip to squeeze.
+        std::string payload(m_payloadBytes, '\0');
+        std::uint64_t x = 0x9E3779B97F4A7C15ull ^ std::hash<std::string>{}(id);
+        for (char& c : payload) {
+            x ^= x << 13, x ^= x >> 7, x ^= x << 17;
+            c = static_cast<char>(x);
+        }
+        zip.Add("payload.bin", payload);
+    }
     return Entry(kind, id, name, version, updateType, id + "_" + version + ".zip", zip.Finish());
 }
 
@@ -107,8 +117,9 @@ bool CCatalogueMaker::Write(const std::string& model, std::uint64_t version, std
 }
 
 bool MakeSampleCatalogue(const fs::path& folder, const std::string& privatePem, const std::string& model,
-                         std::uint64_t version, std::int64_t expires) {
+                         std::uint64_t version, std::int64_t expires, std::uint64_t payloadBytes) {
     CCatalogueMaker maker(folder, privatePem);
+    maker.SetPayloadSize(payloadBytes);
     maker.AddPackage("driver", "15", "Wireless LAN Driver", "22.200.0.6", 2)["policy"]["restartLevel1"] = true;
     maker.AddPackage("driver", "14", "Realtek Audio Driver", "6.0.9500.1", 5);
     auto& bios = maker.AddPackage("firmware", "23", "BIOS", "1.0.12", 2);

@@ -1,5 +1,7 @@
 #include "ServeKit/UpdateServer.h"
 
+#include <algorithm>
+#include <chrono>
 #include <fstream>
 #include <list>
 #include <mutex>
@@ -82,23 +84,35 @@ bool ParseRange(const std::string& text, std::uint64_t size, std::uint64_t* firs
     return *last != UINT64_MAX;
 }
 
+// "123", "64K", "2M" as a byte count; false for anything else.
+bool ParseBytes(const std::string& text, std::uint64_t* out) {
+    std::string n = text;
+    std::uint64_t unit = 1;
+    if (!n.empty() && (n.back() == 'K' || n.back() == 'M')) {
+        unit = n.back() == 'K' ? 1024 : 1024 * 1024;
+        n.pop_back();
+    }
+    if (n.empty() || n.size() > 12 || n.find_first_not_of("0123456789") != std::string::npos) return false;
+    *out = std::stoull(n) * unit;
+    return true;
+}
+
 }  // namespace
 
 bool ServeFault::Parse(const std::string& text) {
-    if (text.empty()) {
-        kind = None;
-        return true;
+    *this = ServeFault{};
+    std::size_t start = 0;
+    while (start < text.size()) {
+        const std::size_t end = std::min(text.find(',', start), text.size());
+        const std::string one = text.substr(start, end - start);
+        start = end + 1;
+        if (one == "stall") kind = Stall;
+        else if (one == "corrupt") kind = Corrupt;
+        else if (one.rfind("drop-after=", 0) == 0 && ParseBytes(one.substr(11), &dropAfter)) kind = DropAfter;
+        else if (one.rfind("rate=", 0) == 0 && ParseBytes(one.substr(5), &bytesPerSecond) && bytesPerSecond > 0) continue;
+        else return false;
     }
-    if (text == "stall") return (kind = Stall, true);
-    if (text == "corrupt") return (kind = Corrupt, true);
-    if (text.rfind("drop-after=", 0) == 0) {
-        const std::string n = text.substr(11);
-        if (n.empty() || n.size() > 19 || n.find_first_not_of("0123456789") != std::string::npos) return false;
-        kind = DropAfter;
-        dropAfter = std::stoull(n);
-        return true;
-    }
-    return false;
+    return true;
 }
 
 struct CUpdateServer::Impl {
@@ -225,9 +239,13 @@ struct CUpdateServer::Impl {
         std::uint64_t limit = length;
         if (f.kind == ServeFault::DropAfter) limit = std::min(length, f.dropAfter);
         if (f.kind == ServeFault::Stall) limit = length / 2;
-        std::vector<char> buf(256 * 1024);
+        // Paced sends go in twentieths of a second's worth, so progress shows smoothly.
+        std::vector<char> buf(f.bytesPerSecond ? std::clamp<std::uint64_t>(f.bytesPerSecond / 20, 1024, 256 * 1024)
+                                               : 256 * 1024);
+        const auto begun = std::chrono::steady_clock::now();
         std::uint64_t sent = 0;
         while (sent < limit) {
+            if (f.bytesPerSecond && !Pace(conn, begun, sent, f.bytesPerSecond)) break;
             const std::size_t want = static_cast<std::size_t>(std::min<std::uint64_t>(buf.size(), limit - sent));
             const long n = in.ReadAt(buf.data(), want, first + sent);
             if (n <= 0) break;
@@ -241,6 +259,16 @@ struct CUpdateServer::Impl {
         }
         in.Close();
         if (f.kind == ServeFault::Stall) HoldOpen(conn);
+    }
+
+    // Waits until `sent` bytes are due at `bytesPerSecond` since `begun`; false when the server
+    // stops or the client goes meanwhile.
+    bool Pace(plat::CSocket& conn, std::chrono::steady_clock::time_point begun, std::uint64_t sent,
+              std::uint64_t bytesPerSecond) {
+        const auto due = begun + std::chrono::milliseconds(sent * 1000 / bytesPerSecond);
+        const auto wait = std::chrono::duration_cast<std::chrono::milliseconds>(due - std::chrono::steady_clock::now());
+        if (wait.count() <= 0) return !stopping;
+        return conn.WaitReadable(waker.get(), wait) == plat::SocketWait::TimedOut;
     }
 
     // Holds a stalled connection open without sending until the client goes or we stop.

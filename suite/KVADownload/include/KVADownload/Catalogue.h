@@ -39,3 +39,6 @@ std::string ModelKey();
 
 // Why the last catalogue was refused (empty when the last one was accepted), for tools and tests.
 std::string LastCatalogueRefusal();
+// Why the last fetch of the catalogue got nothing (the service did not answer, or not with a
+// catalogue); empty after a fetch that got one. For tools.
+std::string LastCatalogueFetchError();

@@ -33,6 +33,9 @@ public:
     std::string Text(const std::string& model, std::uint64_t version, std::int64_t expiresSeconds) const;
 
     std::vector<nlohmann::json>& Packages() { return m_packages; }
+    // Archives made after this also hold "payload.bin" of this many bytes that do not compress:
+    // packages big enough that a download takes a while.
+    void SetPayloadSize(std::uint64_t bytes) { m_payloadBytes = bytes; }
 
 private:
     nlohmann::json& Entry(const std::string& kind, const std::string& id, const std::string& name,
@@ -42,13 +45,14 @@ private:
     std::filesystem::path m_folder;
     std::string m_privatePem;
     std::vector<nlohmann::json> m_packages;
+    std::uint64_t m_payloadBytes = 0;
 };
 
 // The demo's catalogue for `model` (and "default"): two drivers (a forced network driver "15", an
 // idle audio driver "14"), the BIOS "23", the PD firmware "45", the application "0" and the diagnose
-// tool "101".
+// tool "101". `payloadBytes`: see SetPayloadSize.
 bool MakeSampleCatalogue(const std::filesystem::path& folder, const std::string& privatePem, const std::string& model,
-                         std::uint64_t version, std::int64_t expiresSeconds);
+                         std::uint64_t version, std::int64_t expiresSeconds, std::uint64_t payloadBytes = 0);
 
 // Hex SHA-256 of a byte string.
 std::string Sha256Hex(const std::string& bytes);

@@ -6,6 +6,8 @@
 //   drop-after=N  close every answer after N body bytes
 //   stall         send half the body, then nothing until the client goes or the server stops
 //   corrupt       flip one byte in the middle of every file
+//   rate=N        send at most N bytes a second per connection (N may end in K or M), so a person
+//                 can watch a download; combines with the others: "rate=1M,corrupt"
 #pragma once
 
 #include <atomic>
@@ -17,7 +19,9 @@
 struct ServeFault {
     enum Kind { None, DropAfter, Stall, Corrupt } kind = None;
     std::uint64_t dropAfter = 0;
-    // "drop-after=N", "stall", "corrupt" or empty; false for anything else.
+    std::uint64_t bytesPerSecond = 0;  // 0: as fast as the connection takes it
+    // "drop-after=N", "stall", "corrupt", "rate=N", several joined by commas, or empty; false for
+    // anything else.
     bool Parse(const std::string& text);
 };
 
