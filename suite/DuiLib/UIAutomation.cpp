@@ -59,7 +59,12 @@ public:
         {
             std::lock_guard lock(m_mtx);
             m_windows[wnd->GetHWND()] = wnd;
-            if (!m_thread.joinable() && !m_stop) m_thread = std::thread([this] { Loop(); });
+            if (!m_stop && !m_looping) {
+                // The last one stopped when its windows were gone; it no longer needs the lock.
+                if (m_thread.joinable()) m_thread.join();
+                m_looping = true;
+                m_thread = std::thread([this] { Loop(); });
+            }
         }
         m_cv.notify_all();
     }
@@ -97,8 +102,11 @@ private:
             // Real time on purpose: the owner must answer other processes even while a test holds
             // this process's clock still.
             m_cv.wait_for(lock, kAgentPoll, [&] { return m_stop; });
-            if (m_stop) return;
-            if (m_windows.empty()) continue;
+            // Without windows there is nothing to answer for: no thread, no wake-ups until the next.
+            if (m_stop || m_windows.empty()) {
+                m_looping = false;
+                return;
+            }
             lock.unlock();
             for (const auto& req : plat::TakeAutomationRequests(plat::CurrentProcessId())) Hand(req);
             lock.lock();
@@ -117,6 +125,7 @@ private:
     std::condition_variable m_cv;
     std::map<plat::HWND, WindowImplBase*> m_windows;
     std::thread m_thread;
+    bool m_looping = false;  // m_thread runs Loop and has not left it
     bool m_stop = false;
 };
 
