@@ -18,6 +18,7 @@ namespace {
 
 using Ms = std::chrono::milliseconds;
 constexpr Ms kAgentPoll{20};
+constexpr Ms kAgentIdle{std::chrono::minutes(10)};  // only a lost ring waits this long
 constexpr Ms kResultPoll{5};
 
 struct Outcome {
@@ -71,6 +72,7 @@ public:
     void Remove(plat::HWND hwnd) {
         std::lock_guard lock(m_mtx);
         m_windows.erase(hwnd);
+        if (m_windows.empty() && m_looping) plat::WakeAutomationWait();
     }
     WindowImplBase* Find(plat::HWND hwnd) {
         std::lock_guard lock(m_mtx);
@@ -90,6 +92,7 @@ public:
             m_stop = true;
         }
         m_cv.notify_all();
+        plat::WakeAutomationWait();
         if (m_thread.joinable()) m_thread.join();
     }
 
@@ -97,19 +100,22 @@ private:
     CAgent() = default;
 
     void Loop() {
-        std::unique_lock lock(m_mtx);
         for (;;) {
-            // Real time on purpose: the owner must answer other processes even while a test holds
-            // this process's clock still.
-            m_cv.wait_for(lock, kAgentPoll, [&] { return m_stop; });
-            // Without windows there is nothing to answer for: no thread, no wake-ups until the next.
-            if (m_stop || m_windows.empty()) {
-                m_looping = false;
-                return;
+            {
+                // Without windows there is nothing to answer for: no thread, no wake-ups until the next.
+                std::lock_guard lock(m_mtx);
+                if (m_stop || m_windows.empty()) {
+                    m_looping = false;
+                    return;
+                }
             }
-            lock.unlock();
             for (const auto& req : plat::TakeAutomationRequests(plat::CurrentProcessId())) Hand(req);
-            lock.lock();
+            // Real time on purpose: the owner must answer other processes even while a test holds
+            // this process's clock still. A machine that cannot ring the owner is polled.
+            if (!plat::WaitForAutomationRequest(kAgentIdle)) {
+                std::unique_lock lock(m_mtx);
+                m_cv.wait_for(lock, kAgentPoll, [&] { return m_stop; });
+            }
         }
     }
 
