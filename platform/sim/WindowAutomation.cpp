@@ -86,9 +86,11 @@ private:
     std::filesystem::path m_path;
 };
 
+// Never destroyed: an agent that started after it was made still uses it while static
+// destructors run.
 CBell& OwnBell() {
-    static CBell bell;
-    return bell;
+    static CBell* const bell = new CBell;
+    return *bell;
 }
 
 }  // namespace
