@@ -5,10 +5,36 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <chrono>
 #include <cstring>
+#include <mutex>
+#include <optional>
 #include <utility>
 
+#include "../common/FactOverrides.h"
+
 namespace plat {
+
+namespace {
+
+// The machine's "disk-free" override also bounds what a write may add, so a disk can fill up
+// under a running write. Read at most every 100 ms: writes come in small pieces.
+bool DiskHasRoomFor(std::size_t size) {
+    using Steady = std::chrono::steady_clock;
+    static std::mutex m;
+    static Steady::time_point next;
+    static std::optional<std::uint64_t> limit;
+    std::lock_guard lock(m);
+    if (const auto now = Steady::now(); now >= next) {
+        std::uint64_t free = UINT64_MAX, freeToCaller = UINT64_MAX;
+        facts::ApplyDiskOverride(&freeToCaller, &free);
+        limit = freeToCaller == UINT64_MAX ? std::nullopt : std::optional<std::uint64_t>(freeToCaller);
+        next = now + std::chrono::milliseconds(100);
+    }
+    return !limit || *limit >= size;
+}
+
+}  // namespace
 
 CFile::~CFile() { Close(); }
 
@@ -47,6 +73,10 @@ bool CFile::Truncate() {
 }
 
 bool CFile::WriteAll(const char* data, std::size_t size) {
+    if (!DiskHasRoomFor(size)) {
+        errno = ENOSPC;
+        return Failed();
+    }
     while (size > 0) {
         const ssize_t w = ::write(m_fd, data, size);
         if (w < 0) {

@@ -1,7 +1,17 @@
 #include "kva/platform/WindowAutomation.h"
 
+#include <fcntl.h>
+#include <poll.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <filesystem>
+#include <mutex>
+
 #include "MachineDb.h"
 #include "kva/platform/Desktop.h"
+#include "kva/platform/Machine.h"
 #include "kva/platform/Text.h"
 
 namespace plat {
@@ -32,7 +42,74 @@ constexpr std::int64_t kFinished = 2;
 
 std::int64_t H(HWND h) { return static_cast<std::int64_t>(h); }
 
+// Each owner process has a doorbell, a FIFO in the state folder that a posted request rings, so
+// the owner sleeps until there is something to take instead of looking every few milliseconds.
+std::filesystem::path BellPath(DWORD pid) {
+    return StateFolder() / "automation" / (std::to_string(pid) + ".bell");
+}
+
+void Ring(const std::filesystem::path& bell) {
+    const int fd = ::open(bell.c_str(), O_WRONLY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) return;  // the owner does not wait: it takes the request when it next looks
+    const char byte = 1;
+    (void)!::write(fd, &byte, 1);  // a full FIFO has rung already
+    ::close(fd);
+}
+
+// This process's open doorbell (read and write ends in one, so it never reads end-of-file).
+class CBell {
+public:
+    // -1 when the bell cannot be made; `fresh` when it was just opened for `path`.
+    int Fd(const std::filesystem::path& path, bool* fresh) {
+        std::lock_guard lock(m_mtx);
+        *fresh = false;
+        if (m_fd >= 0 && path == m_path) return m_fd;
+        if (m_fd >= 0) ::close(m_fd);
+        std::error_code ec;
+        std::filesystem::create_directories(path.parent_path(), ec);
+        if (::mkfifo(path.c_str(), 0600) != 0 && errno != EEXIST) return m_fd = -1;
+        m_fd = ::open(path.c_str(), O_RDWR | O_NONBLOCK | O_CLOEXEC);
+        m_path = path;
+        *fresh = m_fd >= 0;
+        return m_fd;
+    }
+
+    void Wake() {
+        std::lock_guard lock(m_mtx);
+        const char byte = 1;
+        if (m_fd >= 0) (void)!::write(m_fd, &byte, 1);
+    }
+
+private:
+    std::mutex m_mtx;
+    int m_fd = -1;
+    std::filesystem::path m_path;
+};
+
+// Never destroyed: an agent that started after it was made still uses it while static
+// destructors run.
+CBell& OwnBell() {
+    static CBell* const bell = new CBell;
+    return *bell;
+}
+
 }  // namespace
+
+bool WaitForAutomationRequest(std::chrono::milliseconds realTimeout) {
+    bool fresh = false;
+    const int fd = OwnBell().Fd(BellPath(CurrentProcessId()), &fresh);
+    if (fd < 0) return false;
+    if (fresh) return true;  // a request posted before the bell existed did not ring it
+    pollfd p{fd, POLLIN, 0};
+    if (::poll(&p, 1, static_cast<int>(realTimeout.count())) > 0) {
+        char drain[64];
+        while (::read(fd, drain, sizeof drain) > 0) {
+        }
+    }
+    return true;
+}
+
+void WakeAutomationWait() { OwnBell().Wake(); }
 
 bool PublishControl(HWND hwnd, std::string_view name, std::wstring_view text, bool visible) {
     return Db().Exec("INSERT OR REPLACE INTO window_controls(hwnd, name, text, visible) "
@@ -62,6 +139,7 @@ std::int64_t PostAutomationRequest(HWND hwnd, std::string_view verb, std::string
                                    std::int64_t lParam) {
     auto& db = Db();
     std::int64_t id = 0;
+    DWORD owner = 0;
     db.Transaction([&] {
         auto pid = db.QueryInt("SELECT pid FROM windows WHERE hwnd=? AND special=0", {H(hwnd)});
         if (!pid) return false;
@@ -70,8 +148,10 @@ std::int64_t PostAutomationRequest(HWND hwnd, std::string_view verb, std::string
             return false;
         }
         id = db.LastInsertId();
+        owner = static_cast<DWORD>(*pid);
         return true;
     });
+    if (id) Ring(BellPath(owner));
     return id;
 }
 

@@ -18,6 +18,7 @@ namespace {
 
 using Ms = std::chrono::milliseconds;
 constexpr Ms kAgentPoll{20};
+constexpr Ms kAgentIdle{std::chrono::minutes(10)};  // only a lost ring waits this long
 constexpr Ms kResultPoll{5};
 
 struct Outcome {
@@ -59,13 +60,19 @@ public:
         {
             std::lock_guard lock(m_mtx);
             m_windows[wnd->GetHWND()] = wnd;
-            if (!m_thread.joinable() && !m_stop) m_thread = std::thread([this] { Loop(); });
+            if (!m_stop && !m_looping) {
+                // The last one stopped when its windows were gone; it no longer needs the lock.
+                if (m_thread.joinable()) m_thread.join();
+                m_looping = true;
+                m_thread = std::thread([this] { Loop(); });
+            }
         }
         m_cv.notify_all();
     }
     void Remove(plat::HWND hwnd) {
         std::lock_guard lock(m_mtx);
         m_windows.erase(hwnd);
+        if (m_windows.empty() && m_looping) plat::WakeAutomationWait();
     }
     WindowImplBase* Find(plat::HWND hwnd) {
         std::lock_guard lock(m_mtx);
@@ -85,6 +92,7 @@ public:
             m_stop = true;
         }
         m_cv.notify_all();
+        plat::WakeAutomationWait();
         if (m_thread.joinable()) m_thread.join();
     }
 
@@ -92,16 +100,22 @@ private:
     CAgent() = default;
 
     void Loop() {
-        std::unique_lock lock(m_mtx);
         for (;;) {
-            // Real time on purpose: the owner must answer other processes even while a test holds
-            // this process's clock still.
-            m_cv.wait_for(lock, kAgentPoll, [&] { return m_stop; });
-            if (m_stop) return;
-            if (m_windows.empty()) continue;
-            lock.unlock();
+            {
+                // Without windows there is nothing to answer for: no thread, no wake-ups until the next.
+                std::lock_guard lock(m_mtx);
+                if (m_stop || m_windows.empty()) {
+                    m_looping = false;
+                    return;
+                }
+            }
             for (const auto& req : plat::TakeAutomationRequests(plat::CurrentProcessId())) Hand(req);
-            lock.lock();
+            // Real time on purpose: the owner must answer other processes even while a test holds
+            // this process's clock still. A machine that cannot ring the owner is polled.
+            if (!plat::WaitForAutomationRequest(kAgentIdle)) {
+                std::unique_lock lock(m_mtx);
+                m_cv.wait_for(lock, kAgentPoll, [&] { return m_stop; });
+            }
         }
     }
 
@@ -117,6 +131,7 @@ private:
     std::condition_variable m_cv;
     std::map<plat::HWND, WindowImplBase*> m_windows;
     std::thread m_thread;
+    bool m_looping = false;  // m_thread runs Loop and has not left it
     bool m_stop = false;
 };
 

@@ -363,8 +363,9 @@ void CIPCMessageClient::Impl::Work() {
             const bool watching = !polling && dispatching;
             auto ready = [this] { return stopWorkers || takeOver || (!polling && !dispatching) || (!dispatching && !waiting.empty()); };
             if (!watching && now - runSeenAt > kQuiet) {
+                // A callback run that starts while this worker sleeps wakes it to watch that run.
                 sleepingDeep = true;
-                turnCv.wait(lock, ready);
+                turnCv.wait(lock, [&] { return ready() || (dispatching && dispatchRun != runSeen); });
                 sleepingDeep = false;
             } else if (!turnCv.wait_for(lock, kRelief, ready) && watching && !polling && dispatching &&
                        dispatchRun == runSeen) {

@@ -533,6 +533,10 @@ void CDriverDownloadManager::Shutdown() {
     for (const auto& id : running) CancelDownload(id, 1);
     std::unique_lock lock(m_mutex);
     m_idle.wait(lock, [this]() KVA_REQUIRES(m_mutex) { return !AnyRunning(); });
+    // The callbacks belong to the library that is about to unload; kept until this static's
+    // destructor at exit, they would be destroyed through code that is gone.
+    std::map<std::string, std::shared_ptr<Job>> forgotten;
+    forgotten.swap(m_jobs);
     lock.unlock();
     ReapFinished();
 }

@@ -32,7 +32,7 @@ struct KVATipsManager::Impl {
     int running = 0;  // the tip whose callback runs now, 0 for none
     bool stop = false;
     std::shared_ptr<CIPCMessageClient> client;
-    std::thread worker;
+    std::thread worker;  // runs the reply callbacks; started by the first answer
 
     void Loop() {
         std::unique_lock lock(mtx);
@@ -68,6 +68,8 @@ struct KVATipsManager::Impl {
         auto callback = tip->GetReplyCallback();
         if (!callback) return;
         answers.push_back(Answer{id, std::move(callback), event, std::move(text)});
+        // Started by the first answer: a service that never shows a tip pays no thread for it.
+        if (!worker.joinable() && !stop) worker = std::thread([this] { Loop(); });
         cv.notify_all();
     }
 
@@ -90,7 +92,8 @@ struct KVATipsManager::Impl {
     std::shared_ptr<CIPCMessageClient> Client() {
         std::lock_guard lock(mtx);
         if (!client) {
-            client = std::make_shared<CIPCMessageClient>(wire::kTipsClient, true, false);
+            // Its one callback only queues the answer, so one thread receives and runs it.
+            client = std::make_shared<CIPCMessageClient>(wire::kTipsClient, true, true);
             client->BindMessageCallback(wire::kTipReply, [this](tagIPC_MESSAGE_ITEM& item) { OnReply(item); });
             if (!client->WaitForHub(std::chrono::milliseconds(5000))) KVA_LOG_ERROR("tips library cannot reach the hub");
         }
@@ -113,9 +116,7 @@ KVATipsManager* KVATipsManager::GetInstance() {
     return &instance;
 }
 
-KVATipsManager::KVATipsManager() : m_impl(std::make_unique<Impl>()) {
-    m_impl->worker = std::thread([this] { m_impl->Loop(); });
-}
+KVATipsManager::KVATipsManager() : m_impl(std::make_unique<Impl>()) {}
 
 KVATipsManager::~KVATipsManager() {
     Disconnect();

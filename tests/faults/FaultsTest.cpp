@@ -40,7 +40,12 @@ protected:
     }
     void TearDown() override {
         for (const auto& pid : m_started) kvatest::RunCommand("kill -9 " + pid + " 2>/dev/null");
-        fs::remove_all(m_dir);
+        // The shells of StartWithStatus may still write the status of what was just killed.
+        kvatest::Eventually([&] {
+            std::error_code ec;
+            fs::remove_all(m_dir, ec);
+            return !ec;
+        });
     }
 
     const fs::path& Dir() const { return m_dir; }
@@ -56,6 +61,20 @@ protected:
         Run(command + " >/dev/null 2>&1 & echo $! > " + Quote(pidFile));
         std::string pid;
         std::ifstream(pidFile) >> pid;
+        m_started.push_back(pid);
+        return pid;
+    }
+
+    // Starts a command in the background as Start does; its output goes to `<name>.out` and its
+    // exit status to `<name>.status` in the test's folder when it ends.
+    std::string StartWithStatus(const std::string& command, const std::string& name) {
+        const fs::path pidFile = m_dir / (name + ".pid"), status = m_dir / (name + ".status");
+        Run("(" + command + " >" + Quote(m_dir / (name + ".out")) + " 2>&1 & echo $! > " + Quote(pidFile) +
+            "; wait $!; echo $? > " +
+            Quote(status.string() + ".tmp") + "; mv " + Quote(status.string() + ".tmp") + " " + Quote(status) +
+            ") >/dev/null 2>&1 &");
+        std::string pid;
+        kvatest::Eventually([&] { return static_cast<bool>(std::ifstream(pidFile) >> pid); });
         m_started.push_back(pid);
         return pid;
     }
@@ -298,6 +317,95 @@ TEST_F(FaultsTest, AServiceKilledMidDownloadFailsItAndTheNextStartResumesIt) {
         << Logs();
     EXPECT_NE(Logs().find("resuming download of driver id " + id + " at byte"), std::string::npos);
     EXPECT_EQ(Count("download of driver id " + id + " failed"), 1u);
+}
+
+// The disk fills up under a running download: it ends with one clear error, the partial file is
+// kept for the retry and the host keeps running (and later stops cleanly); with space back, the
+// next start resumes the package from that file and finishes it.
+TEST_F(FaultsTest, ADiskThatFillsDuringADownloadFailsItClearlyAndTheRetryResumes) {
+    ASSERT_TRUE(ServeStalling("60"));
+    // On this scale the download's back-off before it gives up (15 s) outlasts the service's restart.
+    const std::string host = StartWithStatus(Kva(Machine()) + " --time-scale 10 host", "host1");
+    ASSERT_TRUE(kvatest::Eventually(
+        [&] {
+            const auto p = Partials();
+            return !p.empty() && p.front().second > 0;
+        },
+        std::chrono::seconds(30)))
+        << Logs();
+    const auto cut = Partials();
+    const std::string id = IdOf(cut.front().first);  // the one with data
+    ASSERT_EQ(Run(Kva(Machine()) + " machine set disk-free 0"), 0);
+    // The stalled transfer is cut; the download's retry reaches a healthy service and a full disk.
+    Run("kill -9 " + m_servePid);
+    ASSERT_TRUE(ServeAgain());
+    ASSERT_TRUE(kvatest::Eventually([&] { return Count("download of driver id " + id + " failed") == 1; },
+                                    std::chrono::seconds(30)))
+        << Logs();
+    EXPECT_NE(Logs().find("download of driver id " + id + " failed: cannot write the package: No space left"),
+              std::string::npos)
+        << Logs();
+    const auto kept = Partials();
+    for (const auto& [file, size] : cut) {
+        const auto at = std::find_if(kept.begin(), kept.end(), [&](const auto& k) { return k.first == file; });
+        ASSERT_NE(at, kept.end()) << file << " is kept for the retry";
+        if (size > 0) {
+            EXPECT_EQ(at->second, size) << file << ": nothing written past the full disk";
+        }
+    }
+
+    Run("kill " + host);
+    ASSERT_TRUE(kvatest::Eventually([&] { return fs::exists(Dir() / "host1.status"); })) << "the host did not stop";
+    EXPECT_EQ(ReadAll(Dir() / "host1.status"), "0\n") << "the host stops cleanly after the failed download";
+    ASSERT_EQ(Run(Kva(Machine()) + " machine set disk-free real"), 0);
+    Start(Kva(Machine()) + " host");
+    ASSERT_TRUE(kvatest::Eventually([&] { return Count("download of driver id " + id + " finished") == 1; },
+                                    std::chrono::seconds(30)))
+        << Logs();
+    EXPECT_NE(Logs().find("resuming download of driver id " + id + " at byte " + std::to_string(cut.front().second)),
+              std::string::npos)
+        << Logs();
+    EXPECT_TRUE(kvatest::Eventually([&] { return Partials().empty(); }));
+}
+
+// The suite's process, and with it the hub, is killed while the host runs a round and a question
+// waits for its answer: the question ends by its time-out, and once the suite is started again
+// every client is back on the new hub: the host answers, a listener gets what is posted to it.
+TEST_F(FaultsTest, TheHubKilledAndRestartedDuringARoundLosesNoClient) {
+    ASSERT_TRUE(ServeStalling("60"));
+    const std::string suite = Start(Kva(Machine()) + " suite");
+    StartWithStatus(Kva(Machine()) + " --time-scale 60 host", "host");
+    StartWithStatus(Kva(Machine()) + " ipc listen --id 0x7A0000", "listener");
+    const std::string askHost =
+        Kva(Machine()) + " ipc send --to 0x50000 --from 0x7B0000 --msg 0x50016 --data '{}' --wait-reply 3000";
+    ASSERT_TRUE(kvatest::Eventually([&] { return Run(askHost + " | grep -q '^reply 0x50000 -> 0x7B0000'") == 0; },
+                                    std::chrono::seconds(30)))
+        << Logs();
+    ASSERT_TRUE(kvatest::Eventually([&] { return !Partials().empty(); })) << "the round's download runs";
+
+    // A question nobody answers: in flight once the listener has it.
+    StartWithStatus(Kva(Machine()) + " ipc send --to 0x7A0000 --from 0x7C0000 --msg 0x7A0001 --data asked --wait-reply 4000",
+                    "asker");
+    ASSERT_TRUE(kvatest::Eventually([&] { return ReadAll(Dir() / "listener.out").find("asked") != std::string::npos; }))
+        << ReadAll(Dir() / "listener.out");
+    Run("kill -9 " + suite);
+    ASSERT_TRUE(kvatest::Eventually([&] { return fs::exists(Dir() / "asker.status"); }, std::chrono::seconds(20)))
+        << "the question in flight never ended";
+    EXPECT_EQ(ReadAll(Dir() / "asker.status"), "1\n");
+    EXPECT_NE(ReadAll(Dir() / "asker.out").find("no reply within 4000 ms"), std::string::npos);
+
+    Start(Kva(Machine()) + " suite");
+    EXPECT_TRUE(kvatest::Eventually([&] { return Run(askHost + " | grep -q '^reply 0x50000 -> 0x7B0000'") == 0; },
+                                    std::chrono::seconds(30)))
+        << "the host is not back on the new hub";
+    EXPECT_TRUE(kvatest::Eventually(
+        [&] {
+            Run(Kva(Machine()) + " ipc send --to 0x7A0000 --msg 0x7A0001 --data later >/dev/null 2>&1");
+            return ReadAll(Dir() / "listener.out").find("later") != std::string::npos;
+        },
+        std::chrono::seconds(30)))
+        << ReadAll(Dir() / "listener.out");
+    EXPECT_FALSE(fs::exists(Dir() / "host.status")) << "the host still runs: " << ReadAll(Dir() / "host.out");
 }
 
 // An https:// update service whose certificate is self-signed: the host refuses it and says why

@@ -18,7 +18,7 @@
 
 namespace {
 
-// Set by the signal-watching thread; every wait of the host ends on it.
+// Set when a stop signal arrives; every wait of the host ends on it.
 plat::CEvent g_quit;
 
 using StartFn = bool (*)();
@@ -49,17 +49,23 @@ bool RunOnce(bool waitForSignal, std::uint32_t holdMs, CycleTimes* times) {
     const bool started = start();
     times->startMs = std::chrono::duration<double, std::milli>(Clock::now() - t0).count();
     if (!started) std::cerr << "kva host: StartKVAServerQuery returned false\n";
-    if (waitForSignal) plat::CClock::Get().Wait({&g_quit}, plat::CClock::kInfinite);
-    else if (holdMs) plat::CClock::Get().Wait({&g_quit}, holdMs);
+    if (waitForSignal) {
+        plat::WaitForStopSignal();
+        g_quit.Set();
+    } else if (holdMs) {
+        plat::CClock::Get().Wait({&g_quit}, holdMs);
+    }
     t0 = Clock::now();
     plat::FreeModule(lib);
     times->unloadMs = std::chrono::duration<double, std::milli>(Clock::now() - t0).count();
     return started;
 }
 
-// SIGINT and SIGTERM are taken by one thread with sigwait, so no handler runs in signal context.
-void BlockSignalsAndWatch() {
+// SIGINT and SIGTERM are taken with sigwait, so no handler runs in signal context: by the main
+// thread when it only waits for them, else by a thread of their own.
+void BlockSignalsAndWatch(bool mainThreadWaits) {
     plat::CatchStopSignals();
+    if (mainThreadWaits) return;
     std::thread([] {
         plat::WaitForStopSignal();
         g_quit.Set();
@@ -77,7 +83,7 @@ KVA_VERB(host) {
         ->check(CLI::NonNegativeNumber);
     cmd->add_option("--hold-ms", *holdMs, "With --cycles: how long each start runs before the unload");
     cmd->callback([&globals, cycles, holdMs] {
-        BlockSignalsAndWatch();  // before logging starts a thread
+        BlockSignalsAndWatch(*cycles == 0);  // before logging starts a thread
         if (!kva::PrepareMachine(globals)) throw CLI::RuntimeError(1);
         // Without it the service would run and never check anything: say so instead.
         if (std::error_code ec; !std::filesystem::exists(CCommonCfgMgr::FilePath(), ec)) {

@@ -8,6 +8,7 @@
 // Any thread may call these functions.
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -50,6 +51,12 @@ std::int64_t PostAutomationRequest(HWND hwnd, std::string_view verb, std::string
 // Owner side: takes (and marks taken) the waiting requests for windows of process `pid`, oldest first.
 std::vector<AutomationRequest> TakeAutomationRequests(DWORD pid);
 bool FinishAutomationRequest(std::int64_t id, bool ok, std::int64_t value);
+// Owner side: waits up to `realTimeout` of real time for a request to be posted for a window of
+// this process, or for WakeAutomationWait. True when it waited (or should look again at once);
+// false at once when this machine has no way to ring the owner, which must then poll.
+bool WaitForAutomationRequest(std::chrono::milliseconds realTimeout);
+// Ends this process's WaitForAutomationRequest now.
+void WakeAutomationWait();
 // The request's result; nullopt for an unknown id. A finished request is forgotten once read.
 std::optional<AutomationResult> ReadAutomationResult(std::int64_t id);
 

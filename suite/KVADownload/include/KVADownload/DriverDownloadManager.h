@@ -69,7 +69,8 @@ public:
     bool CancelDownload(const std::string& id, int notify);
     bool IsDownloading(const std::string& id);
 
-    // Cancels everything and joins every thread; later BeginDownload calls are refused. Also set
+    // Cancels everything, joins every thread and forgets every request with its callbacks; later
+    // BeginDownload calls are refused. Also set
     // for the library's other waits (WaitForNetWork).
     void Shutdown();
     // Allows downloads again after Shutdown (tests reuse the process-wide manager).
