@@ -18,16 +18,13 @@ std::int64_t WallMs() {
         .count();
 }
 
-}  // namespace plat::clocksource
-
-namespace plat::clocksource {
-
 // Real waits share the clock's condition: every wake-up notifies it.
 RealWaiter* ThisThreadsWaiter() { return nullptr; }
 
 void Wake(RealWaiter*) {}
 
-void WaitUntil(RealWaiter*, std::unique_lock<CMutex>& lock, CCondition& cv, std::chrono::steady_clock::time_point until) {
+void WaitUntil(RealWaiter*, std::unique_lock<CMutex>& lock, CCondition& cv,
+               std::chrono::steady_clock::time_point until) {
     if (until == std::chrono::steady_clock::time_point::max()) {
         cv.wait(lock);
     } else {
