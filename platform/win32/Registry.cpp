@@ -24,8 +24,8 @@ LONG GetValue(HKEY key, std::wstring_view name, ::DWORD flags, void* data, ::DWO
     return ::RegGetValueW(Native(key), nullptr, win32::Z(name).c_str(), flags | RRF_NOEXPAND, nullptr, data, size);
 }
 
-// A REG_SZ value of key\\subKey (subKey may be null); the value may grow between the size query and
-// the read, so ask again when it did.
+// The REG_SZ value `name` of `key`, or of its sub key `subKey` when not null. The value may grow
+// between the size query and the read: ask again when it did.
 LONG ReadString(::HKEY key, const wchar_t* subKey, std::wstring_view name, std::wstring* value) {
     const std::wstring valueName(name);
     for (int attempt = 0; attempt < 4; ++attempt) {

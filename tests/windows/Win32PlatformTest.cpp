@@ -320,6 +320,7 @@ TEST_F(Win32PlatformTest, DatabasesOpenWithTheHostsSqliteOrSayWhatIsMissing) {
         EXPECT_EQ(again, error);
         return;
     }
+    // The connection stays open to the end of the process: closing it is the caller's sqlite3 call.
     EXPECT_TRUE(std::filesystem::exists(State() / "db" / "test.db"));
     EXPECT_EQ(OpenDatabase(State() / "bad.db", "NOT SQL;", &error), nullptr);
     EXPECT_FALSE(error.empty());
