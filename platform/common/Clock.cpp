@@ -28,6 +28,7 @@ struct CClock::Impl {
         std::int64_t deadline = kNever;  // in tick milliseconds
         bool woken = false;
         int which = -1;
+        clocksource::RealWaiter* real = clocksource::ThisThreadsWaiter();
     };
 
     mutable CMutex mtx;
@@ -66,6 +67,8 @@ struct CClock::Impl {
         mode = newMode;
         scale = newScale;
         if (mode == Mode::Fake) fakeTick = tickBase;
+        // Every waiter looks again: its deadline is another real instant now, or fake time.
+        for (Waiter* w : waiters) clocksource::Wake(w->real);
         cv.notify_all();
     }
 
@@ -84,6 +87,7 @@ struct CClock::Impl {
             if (it != w->events.end()) {
                 w->woken = true;
                 w->which = static_cast<int>(it - w->events.begin());
+                clocksource::Wake(w->real);
             }
         }
     }
@@ -169,10 +173,13 @@ WaitResult CClock::Wait(std::initializer_list<const CEvent*> events, std::uint32
     auto pos = m_impl->waiters.insert(m_impl->waiters.end(), &self);
     m_impl->cv.notify_all();  // WaitForSleepers watches the count
     while (!self.woken) {
-        if (m_impl->mode == Impl::Mode::Fake || self.deadline == kNever) {
+        if (m_impl->mode == Impl::Mode::Fake) {
             m_impl->cv.wait(lock);
         } else {
-            m_impl->cv.wait_until(lock, m_impl->RealInstantOf(self.deadline));
+            // Real and scaled time wait the backend's way (on Windows, a waitable timer and event).
+            const auto until =
+                self.deadline == kNever ? Steady::time_point::max() : m_impl->RealInstantOf(self.deadline);
+            clocksource::WaitUntil(self.real, lock, m_impl->cv, until);
             if (!self.woken && m_impl->TickLocked() >= self.deadline) self.woken = true;
         }
     }

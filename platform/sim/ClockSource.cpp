@@ -18,4 +18,18 @@ std::int64_t WallMs() {
         .count();
 }
 
+// Real waits share the clock's condition: every wake-up notifies it.
+RealWaiter* ThisThreadsWaiter() { return nullptr; }
+
+void Wake(RealWaiter*) {}
+
+void WaitUntil(RealWaiter*, std::unique_lock<CMutex>& lock, CCondition& cv,
+               std::chrono::steady_clock::time_point until) {
+    if (until == std::chrono::steady_clock::time_point::max()) {
+        cv.wait(lock);
+    } else {
+        cv.wait_until(lock, until);
+    }
+}
+
 }  // namespace plat::clocksource

@@ -206,4 +206,64 @@ void RaiseStopSignal() {
     ::SetEvent(s.event.Get());
 }
 
+// An elevated token is Windows' superuser: what an administrator's process runs as after consent.
+bool IsSuperUser() {
+    HANDLE token = nullptr;
+    if (!::OpenProcessToken(::GetCurrentProcess(), TOKEN_QUERY, &token)) return false;
+    win32::CHandle owned(token);
+    TOKEN_ELEVATION elevation{};
+    ::DWORD size = sizeof(elevation);
+    return ::GetTokenInformation(token, TokenElevation, &elevation, size, &size) && elevation.TokenIsElevated != 0;
+}
+
+namespace {
+
+constexpr long kNothingInTime = -1;
+constexpr long kReadError = -2;
+
+// A pipe cannot be waited on: it is polled for bytes, a few milliseconds apart.
+long WaitForPipe(HANDLE in, std::size_t size, std::chrono::milliseconds realTimeout, ::DWORD* ready) {
+    const auto until = std::chrono::steady_clock::now() + realTimeout;
+    for (;;) {
+        ::DWORD available = 0;
+        if (!::PeekNamedPipe(in, nullptr, 0, nullptr, &available, nullptr)) {
+            return ::GetLastError() == ERROR_BROKEN_PIPE ? 0 : kReadError;
+        }
+        if (available > 0) {
+            *ready = static_cast<::DWORD>(std::min<std::size_t>(available, size));
+            return 1;
+        }
+        if (std::chrono::steady_clock::now() >= until) return kNothingInTime;
+        ::Sleep(10);
+    }
+}
+
+}  // namespace
+
+long ReadStandardInput(char* buffer, std::size_t size, std::chrono::milliseconds realTimeout) {
+    const HANDLE in = ::GetStdHandle(STD_INPUT_HANDLE);
+    if (in == nullptr || in == INVALID_HANDLE_VALUE) return 0;  // no standard input: at its end
+    ::DWORD want = static_cast<::DWORD>(std::min<std::size_t>(size, 1u << 30));
+    switch (::GetFileType(in)) {
+        case FILE_TYPE_PIPE: {
+            const long state = WaitForPipe(in, want, realTimeout, &want);
+            if (state != 1) return state;
+            break;
+        }
+        case FILE_TYPE_CHAR: {
+            // A console's handle is signalled while it holds input.
+            const auto ms = std::clamp<std::int64_t>(realTimeout.count(), 0, INFINITE - 1);
+            const ::DWORD rc = ::WaitForSingleObject(in, static_cast<::DWORD>(ms));
+            if (rc == WAIT_TIMEOUT) return kNothingInTime;
+            if (rc != WAIT_OBJECT_0) return kReadError;
+            break;
+        }
+        default:
+            break;  // a file never keeps a reader waiting
+    }
+    ::DWORD got = 0;
+    if (::ReadFile(in, buffer, want, &got, nullptr)) return static_cast<long>(got);
+    return ::GetLastError() == ERROR_BROKEN_PIPE ? 0 : kReadError;
+}
+
 }  // namespace plat

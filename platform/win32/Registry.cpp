@@ -5,6 +5,7 @@
 
 #include "Win32.h"
 #include "kva/platform/Machine.h"
+#include "kva/platform/Text.h"
 
 namespace plat {
 
@@ -21,6 +22,26 @@ HKEY Ours(::HKEY key) { return reinterpret_cast<HKEY>(key); }
 
 LONG GetValue(HKEY key, std::wstring_view name, ::DWORD flags, void* data, ::DWORD* size) {
     return ::RegGetValueW(Native(key), nullptr, win32::Z(name).c_str(), flags | RRF_NOEXPAND, nullptr, data, size);
+}
+
+// The REG_SZ value `name` of `key`, or of its sub key `subKey` when not null. The value may grow
+// between the size query and the read: ask again when it did.
+LONG ReadString(::HKEY key, const wchar_t* subKey, std::wstring_view name, std::wstring* value) {
+    const std::wstring valueName(name);
+    for (int attempt = 0; attempt < 4; ++attempt) {
+        ::DWORD size = 0;
+        LONG rc = ::RegGetValueW(key, subKey, valueName.c_str(), RRF_RT_REG_SZ, nullptr, nullptr, &size);
+        if (rc != ERROR_SUCCESS) return rc;
+        std::wstring text(size / sizeof(wchar_t) + 1, L'\0');
+        size = static_cast<::DWORD>(text.size() * sizeof(wchar_t));
+        rc = ::RegGetValueW(key, subKey, valueName.c_str(), RRF_RT_REG_SZ, nullptr, text.data(), &size);
+        if (rc == ERROR_MORE_DATA) continue;
+        if (rc != ERROR_SUCCESS) return rc;
+        text.resize(wcsnlen(text.c_str(), text.size()));
+        if (value) *value = std::move(text);
+        return rc;
+    }
+    return kErrorMoreData;
 }
 
 // Walks one tree depth first, appending every key with its values.
@@ -109,21 +130,41 @@ LONG RegGetDword(HKEY key, std::wstring_view name, DWORD* value) {
 }
 
 LONG RegGetString(HKEY key, std::wstring_view name, std::wstring* value) {
-    // The value may grow between the size query and the read; ask again when it did.
-    for (int attempt = 0; attempt < 4; ++attempt) {
-        ::DWORD size = 0;
-        LONG rc = GetValue(key, name, RRF_RT_REG_SZ, nullptr, &size);
-        if (rc != ERROR_SUCCESS) return rc;
-        std::wstring text(size / sizeof(wchar_t) + 1, L'\0');
-        size = static_cast<::DWORD>(text.size() * sizeof(wchar_t));
-        rc = GetValue(key, name, RRF_RT_REG_SZ, text.data(), &size);
-        if (rc == ERROR_MORE_DATA) continue;
-        if (rc != ERROR_SUCCESS) return rc;
-        text.resize(wcsnlen(text.c_str(), text.size()));
-        if (value) *value = std::move(text);
-        return rc;
+    return ReadString(Native(key), nullptr, name, value);
+}
+
+LONG RegGetStringAt(HKEY root, std::wstring_view subKey, std::wstring_view name, std::wstring* value) {
+    // RegGetValue opens the sub key itself: one call per value, as the callers reading thousands
+    // of keys want.
+    const std::wstring path(subKey);
+    return ReadString(Native(root), path.c_str(), name, value);
+}
+
+LONG RegGetStringsBelow(HKEY root, std::wstring_view subKey, std::wstring_view name,
+                        std::map<std::string, std::wstring>* values) {
+    if (!values) return kErrorInvalidParameter;
+    values->clear();
+    ::HKEY parent = nullptr;
+    const LONG rc = ::RegOpenKeyExW(Native(root), win32::Z(subKey).c_str(), 0, KEY_READ, &parent);
+    if (rc == ERROR_FILE_NOT_FOUND || rc == ERROR_PATH_NOT_FOUND) return kErrorSuccess;
+    if (rc != ERROR_SUCCESS) return rc;
+    wchar_t child[256];  // a key name has at most 255 characters
+    for (::DWORD i = 0;; ++i) {
+        ::DWORD len = 256;
+        const LONG enumRc = ::RegEnumKeyExW(parent, i, child, &len, nullptr, nullptr, nullptr, nullptr);
+        if (enumRc == ERROR_NO_MORE_ITEMS) break;
+        if (enumRc != ERROR_SUCCESS) {
+            ::RegCloseKey(parent);
+            return enumRc;
+        }
+        std::wstring text;
+        const std::wstring childName(child, len);
+        if (ReadString(parent, childName.c_str(), name, &text) == ERROR_SUCCESS) {
+            (*values)[AsciiLower(ToUtf8(childName))] = std::move(text);
+        }
     }
-    return kErrorMoreData;
+    ::RegCloseKey(parent);
+    return kErrorSuccess;
 }
 
 LONG RegSetDword(HKEY key, std::wstring_view name, DWORD value) {

@@ -8,6 +8,8 @@
 #include <string>
 #include <string_view>
 
+#include "kva/platform/Text.h"
+
 #undef RegOpenKey
 #undef RegCreateKey
 #undef RegDeleteValue
@@ -58,5 +60,17 @@ private:
 
 // A wide string as a null-terminated buffer for the API (string_views need not be terminated).
 inline std::wstring Z(std::wstring_view s) { return std::wstring(s); }
+
+// The system's words for an error code (GetLastError, WSAGetLastError), in UTF-8.
+inline std::string SystemErrorText(DWORD code) {
+    wchar_t* text = nullptr;
+    const DWORD n = ::FormatMessageW(
+        FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, code, 0,
+        reinterpret_cast<wchar_t*>(&text), 0, nullptr);
+    std::wstring words = n && text ? std::wstring(text, n) : L"error " + std::to_wstring(code);
+    ::LocalFree(text);
+    while (!words.empty() && (words.back() == L'\n' || words.back() == L'\r' || words.back() == L'.')) words.pop_back();
+    return ToUtf8(words);
+}
 
 }  // namespace plat::win32

@@ -103,4 +103,26 @@ TEST(RealClockTest, ScaledClockRunsServiceTimeFasterThanRealTime) {
     clock.UseReal();
 }
 
+// Real and scaled waits are the backend's own (a waitable timer on Windows): a stop event must end
+// an hour's real wait, and a change of mode must re-time a wait that is already asleep.
+TEST(RealClockTest, AStopEndsARealWaitAndAScaledClockReTimesWaitsAlreadyAsleep) {
+    auto& clock = CClock::Get();
+    clock.UseReal();
+    CEvent stop;
+    std::atomic<bool> slept{true};
+    std::thread stopped([&] { slept = clock.Sleep(3600000, &stop); });
+    ASSERT_TRUE(clock.WaitForSleepers(1));
+    stop.Set();
+    stopped.join();
+    EXPECT_FALSE(slept.load()) << "ended by the stop event, not by time";
+
+    std::atomic<bool> timedOut{false};
+    std::thread hour([&] { timedOut = clock.Sleep(3600000); });
+    ASSERT_TRUE(clock.WaitForSleepers(1));
+    clock.UseScaled(1e7);  // the hour left is now a third of a real second
+    hour.join();
+    EXPECT_TRUE(timedOut.load());
+    clock.UseReal();
+}
+
 }  // namespace

@@ -4,6 +4,7 @@
 
 #include "TestMachine.h"
 #include "kva/platform/AcpiWmi.h"
+#include "kva/platform/Database.h"
 #include "kva/platform/DeviceIo.h"
 #include "kva/platform/Desktop.h"
 #include "kva/platform/Display.h"
@@ -193,6 +194,10 @@ TEST(Win32RebootTest, VolatileKeysDoNotSurviveARestart) {
         RegCloseKey(key);
         ASSERT_EQ(RegCreateKey(kHKeyLocalMachine, path + L"\\Volatile", kRegOptionVolatile, kKeyAllAccess, &key),
                   kErrorSuccess);
+        ASSERT_EQ(RegSetString(key, L"Version", L"0.1"), kErrorSuccess);
+        RegCloseKey(key);
+        ASSERT_EQ(RegCreateKey(kHKeyLocalMachine, path + L"\\Kept", 0, kKeyAllAccess, &key), kErrorSuccess);
+        ASSERT_EQ(RegSetString(key, L"Version", L"2.0"), kErrorSuccess);
         RegCloseKey(key);
         std::ofstream("kva-reboot-test-boot.txt") << BootId();
         return;
@@ -207,6 +212,11 @@ TEST(Win32RebootTest, VolatileKeysDoNotSurviveARestart) {
     EXPECT_EQ(RegGetDword(key, L"kept", &kept), kErrorSuccess);
     EXPECT_EQ(kept, 42u) << "a non-volatile key keeps its values";
     RegCloseKey(key);
+    std::wstring version;
+    EXPECT_EQ(RegGetStringAt(kHKeyLocalMachine, path + L"\\Volatile", L"Version", &version), kErrorFileNotFound);
+    std::map<std::string, std::wstring> below;
+    ASSERT_EQ(RegGetStringsBelow(kHKeyLocalMachine, path, L"Version", &below), kErrorSuccess);
+    EXPECT_EQ(below, (std::map<std::string, std::wstring>{{"kept", L"2.0"}})) << "one-call reads agree";
     RegDeleteTree(kHKeyLocalMachine, path);
 }
 
@@ -267,6 +277,53 @@ TEST_F(Win32DisplayTest, TheDpiIsTheSystemsUnlessAPlausibleFactSaysOtherwise) {
     EXPECT_EQ(GetSystemDpi(), 144u);
     ASSERT_TRUE(SetOverride("dpi", "5000"));
     EXPECT_EQ(GetSystemDpi(), real);
+}
+
+// The reader behind a pipe (which cannot be waited on) and behind a file: every byte arrives, in
+// order, then the end.
+TEST_F(Win32PlatformTest, StandardInputIsReadFromPipesAndFilesToItsEnd) {
+    const std::wstring exe = HostExecutablePath();
+    const std::string echo = ToUtf8(exe.substr(0, exe.find_last_of(L"\\/") + 1)) + "stdin_echo.exe";
+    // cmd.exe reads its command line its own way: a path with spaces would need quotes that the
+    // C runtime's escaping of arguments turns into something else.
+    if (echo.find(' ') != std::string::npos) GTEST_SKIP() << "the build folder's path has a space";
+    std::string out;
+    ASSERT_EQ(RunProcess("cmd.exe", {"/c", "echo first line| " + echo}, &out), 0) << out;
+    std::string bytes;
+    std::size_t pos = 0;
+    while ((pos = out.find("bytes:", pos)) != std::string::npos) {
+        const std::size_t end = out.find('\n', pos);
+        bytes += out.substr(pos + 6, end - pos - 6);
+        pos = end;
+    }
+    EXPECT_NE(bytes.find("first line"), std::string::npos) << out;
+    EXPECT_NE(out.find("end"), std::string::npos) << out;
+    EXPECT_EQ(out.find("error"), std::string::npos) << out;
+
+    const auto input = State() / "input.txt";
+    std::ofstream(input) << "from a file";
+    ASSERT_EQ(RunProcess("cmd.exe", {"/c", echo + " < " + ToWindowsPath(input)}, &out), 0) << out;
+    EXPECT_NE(out.find("bytes:from a file"), std::string::npos) << out;
+    EXPECT_NE(out.find("end"), std::string::npos) << out;
+}
+
+// SQLite is the host's. Without it (Wine has none) a database does not open, with a reason that
+// names what is missing, and nothing crashes; with it, the schema runs in the state folder.
+TEST_F(Win32PlatformTest, DatabasesOpenWithTheHostsSqliteOrSayWhatIsMissing) {
+    std::string error;
+    sqlite3* db = OpenDatabase(State() / "db" / "test.db", "CREATE TABLE t(x INTEGER);", &error);
+    if (!db) {
+        EXPECT_NE(error.find("sqlite3.dll"), std::string::npos) << error;
+        CStateDatabase state("state.db", "");
+        std::string again;
+        EXPECT_EQ(state.Get(&again), nullptr);
+        EXPECT_EQ(again, error);
+        return;
+    }
+    // The connection stays open to the end of the process: closing it is the caller's sqlite3 call.
+    EXPECT_TRUE(std::filesystem::exists(State() / "db" / "test.db"));
+    EXPECT_EQ(OpenDatabase(State() / "bad.db", "NOT SQL;", &error), nullptr);
+    EXPECT_FALSE(error.empty());
 }
 
 }  // namespace

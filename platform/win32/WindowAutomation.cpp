@@ -1,0 +1,59 @@
+// On Windows a window's controls are seen and driven through the window library's own
+// accessibility (UI Automation), in the process that owns the window: the cross-process control
+// table is the simulated machine's way of standing in for it. Here every call answers "nothing
+// there" (no control, no request id, no result) and says once in the log why.
+#include "kva/platform/WindowAutomation.h"
+
+#include <atomic>
+
+#include "kva/platform/Log.h"
+
+namespace plat {
+
+namespace {
+
+void SayNotAvailable(const char* call) {
+    static std::atomic<bool> said{false};
+    if (!said.exchange(true)) {
+        KVA_LOG_ERROR(call << ": window automation is the simulated machine's; on Windows the window library answers");
+    }
+}
+
+}  // namespace
+
+bool PublishControl(HWND, std::string_view, std::wstring_view, bool) {
+    SayNotAvailable("PublishControl");
+    return false;
+}
+
+std::optional<ControlState> ReadControl(HWND, std::string_view) {
+    SayNotAvailable("ReadControl");
+    return std::nullopt;
+}
+
+std::vector<ControlState> ListControls(HWND) {
+    SayNotAvailable("ListControls");
+    return {};
+}
+
+std::int64_t PostAutomationRequest(HWND, std::string_view, std::string_view, std::int64_t, std::int64_t) {
+    SayNotAvailable("PostAutomationRequest");
+    return 0;
+}
+
+std::vector<AutomationRequest> TakeAutomationRequests(DWORD) {
+    SayNotAvailable("TakeAutomationRequests");
+    return {};
+}
+
+bool FinishAutomationRequest(std::int64_t, bool, std::int64_t) {
+    SayNotAvailable("FinishAutomationRequest");
+    return false;
+}
+
+std::optional<AutomationResult> ReadAutomationResult(std::int64_t) {
+    SayNotAvailable("ReadAutomationResult");
+    return std::nullopt;
+}
+
+}  // namespace plat
