@@ -6,6 +6,8 @@
 
 #include <atomic>
 
+#include "Win32.h"
+
 #include "kva/platform/Log.h"
 
 namespace plat {
@@ -49,6 +51,25 @@ std::vector<AutomationRequest> TakeAutomationRequests(DWORD) {
 bool FinishAutomationRequest(std::int64_t, bool, std::int64_t) {
     SayNotAvailable("FinishAutomationRequest");
     return false;
+}
+
+// No request ever comes here, so the owner's agent only sleeps until it is told to stop: one
+// process-wide auto-reset event instead of a poll loop that would wake a laptop every few ms.
+namespace {
+HANDLE Bell() {
+    static const HANDLE bell = CreateEventW(nullptr, FALSE, FALSE, nullptr);
+    return bell;
+}
+}  // namespace
+
+bool WaitForAutomationRequest(std::chrono::milliseconds realTimeout) {
+    if (Bell() == nullptr) return false;
+    WaitForSingleObject(Bell(), static_cast<DWORD>(realTimeout.count()));
+    return true;
+}
+
+void WakeAutomationWait() {
+    if (Bell() != nullptr) SetEvent(Bell());
 }
 
 std::optional<AutomationResult> ReadAutomationResult(std::int64_t) {

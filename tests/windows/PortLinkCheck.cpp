@@ -106,6 +106,8 @@ std::size_t ReferenceEveryPortFunction() {
         reinterpret_cast<const void*>(&TakeAutomationRequests),
         reinterpret_cast<const void*>(&FinishAutomationRequest),
         reinterpret_cast<const void*>(&ReadAutomationResult),
+        reinterpret_cast<const void*>(&WaitForAutomationRequest),
+        reinterpret_cast<const void*>(&WakeAutomationWait),
         // Wmi
         reinterpret_cast<const void*>(&WmiQuery),
     };
