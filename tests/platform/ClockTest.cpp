@@ -94,6 +94,46 @@ TEST_F(ClockTest, SeveralSleepersWakeInDeadlineOrder) {
     EXPECT_EQ(second.load(), 1);
 }
 
+// A tracked thread is busy from its creation (before it has run) until it ends, except while it
+// waits; the wake-up that Advance or an event brings makes it busy before Advance/Set returns.
+TEST_F(ClockTest, TrackedThreadsAreBusyUnlessTheyWaitOnTheClock) {
+    auto& clock = CClock::Get();
+    CEvent stop, poke;
+    std::atomic<int> rounds{0};
+    const std::size_t before = clock.BusyThreads();
+    std::atomic<bool> go{false};
+    std::thread loop(clock.Tracked([&] {
+        while (!go) std::this_thread::yield();
+        for (;;) {
+            int which = -1;
+            if (clock.Wait({&stop, &poke}, 60000, &which) == plat::WaitResult::Signaled && which == 0) break;
+            poke.Reset();
+            rounds++;
+        }
+    }));
+    std::thread untracked([&] { clock.Sleep(CClock::kInfinite, &stop); });
+    EXPECT_EQ(clock.BusyThreads(), before + 1) << "counted before it runs";
+    EXPECT_FALSE(clock.WaitUntilIdle(Ms(0)));
+    go = true;
+    ASSERT_TRUE(clock.WaitUntilIdle());
+    EXPECT_EQ(clock.BusyThreads(), before);
+
+    clock.Advance(Ms(60000));
+    EXPECT_EQ(clock.BusyThreads(), before + 1) << "woken by time";
+    ASSERT_TRUE(clock.WaitUntilIdle());
+    EXPECT_EQ(rounds.load(), 1);
+    poke.Set();
+    EXPECT_EQ(clock.BusyThreads(), before + 1) << "woken by an event";
+    ASSERT_TRUE(clock.WaitUntilIdle());
+    EXPECT_EQ(rounds.load(), 2);
+    ASSERT_TRUE(clock.WaitForSleepers(2)) << "the untracked thread never counted";
+
+    stop.Set();
+    loop.join();
+    untracked.join();
+    EXPECT_EQ(clock.BusyThreads(), before) << "an ended thread is no longer busy";
+}
+
 TEST(RealClockTest, ScaledClockRunsServiceTimeFasterThanRealTime) {
     auto& clock = CClock::Get();
     clock.UseScaled(100000);
