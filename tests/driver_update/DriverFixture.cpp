@@ -3,6 +3,7 @@
 #include <fstream>
 
 #include "KVADownload/DriverDownloadManager.h"
+#include "KVADownload/UpdateService.h"
 #include "Util/CommonCfgMgr.h"
 #include "Util/DE.h"
 
@@ -127,6 +128,17 @@ _TOBEUPDATE_DRIVER_INFO CDriverTest::Package(const std::string& id, const std::s
     r.versionInfo.FileSize = size;
     r.policy.updateType = updateType;
     return r;
+}
+
+_TOBEUPDATE_DRIVER_INFO CDriverTest::Offered(const std::string& id) {
+    std::vector<_TOBEUPDATE_DRIVER_INFO> list;
+    std::vector<_IGNORED_DRIVER_INFO> ignored;
+    EXPECT_EQ(GetDriverNewVersionEx(list, ignored, 1), 0);
+    for (const auto& r : list) {
+        if (r.strDriverID == id) return r;
+    }
+    ADD_FAILURE() << "not offered: " << id;
+    return {};
 }
 
 }  // namespace kvatest

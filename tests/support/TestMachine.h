@@ -8,6 +8,10 @@
 #include <functional>
 #include <string>
 
+namespace plat {
+class CChildProcess;
+}
+
 namespace kvatest {
 
 class CTestMachine : public ::testing::Test {
@@ -32,6 +36,11 @@ void WriteCommonConfig(const std::string& serviceUrl, int initTimeMinutes, int p
 // Runs a shell command, returns its exit code (128 + signal when a signal ended it, -1 when it
 // could not start) and its output (standard error included).
 int RunCommand(const std::string& command, std::string* output = nullptr);
+
+// Reads `child`'s output until a line contains `text` and returns that line; fails the test and
+// returns "" when the child ends or writes nothing for `realTimeout`.
+std::string ExpectLine(plat::CChildProcess& child, const std::string& text,
+                       std::chrono::milliseconds realTimeout = std::chrono::milliseconds(20000));
 
 // Path of a helper executable built beside the tests.
 std::filesystem::path BinaryPath(const std::string& name);
