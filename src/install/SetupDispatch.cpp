@@ -15,7 +15,6 @@
 #include "service/KVAServerQuery.h"
 
 namespace {
-constexpr std::uint32_t kSetupTimeoutMs = 1200000;
 constexpr std::uint32_t kNoValidAnswer = 0xFFFFFFFF;
 }  // namespace
 

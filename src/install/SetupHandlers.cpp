@@ -13,7 +13,6 @@
 #include "service/KVAServerQuery.h"
 
 namespace {
-constexpr std::uint32_t kSetupTimeoutMs = 1200000;
 constexpr char kPdFirmwarePackage[] = "45";
 }  // namespace
 
