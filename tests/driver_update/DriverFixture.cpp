@@ -10,7 +10,8 @@
 namespace kvatest {
 
 namespace {
-constexpr auto kRealTimeout = std::chrono::seconds(20);
+// How long (real time) the fixture waits for the hub and the recording peers.
+constexpr auto kPeerTimeout = std::chrono::seconds(20);
 }
 
 CRecordingPeer::CRecordingPeer(int endpointId) : m_client(endpointId, true, false) {
@@ -23,7 +24,7 @@ CRecordingPeer::CRecordingPeer(int endpointId) : m_client(endpointId, true, fals
         m_items.push_back(std::move(r));
         m_cv.notify_all();
     });
-    m_client.WaitForHub(kRealTimeout);
+    m_client.WaitForHub(kPeerTimeout);
 }
 
 bool CRecordingPeer::Send(int messageId, const std::string& payload, int syncId) {
@@ -41,7 +42,7 @@ bool CRecordingPeer::Send(int messageId, const std::string& payload, int syncId)
 bool CRecordingPeer::WaitFor(int messageId, tagIPC_MESSAGE_ITEM* copy, std::string* payload) {
     std::unique_lock lock(m_mtx);
     CRecord* found = nullptr;
-    const bool ok = m_cv.wait_for(lock, kRealTimeout, [&] {
+    const bool ok = m_cv.wait_for(lock, kPeerTimeout, [&] {
         for (auto& r : m_items) {
             if (!r.taken && r.item.nMessageID == messageId) return (found = &r) != nullptr;
         }
@@ -111,7 +112,7 @@ void CDriverTest::Agree(bool accepted) {
 std::unique_ptr<CKVAServerQuery> CDriverTest::StartService() {
     auto q = Start();
     // Requests sent before the service announced its endpoint would be dropped by the hub.
-    EXPECT_TRUE(q->IpcClient().WaitForHub(kRealTimeout));
+    EXPECT_TRUE(q->IpcClient().WaitForHub(kPeerTimeout));
     return q;
 }
 
