@@ -65,7 +65,9 @@ std::size_t CRecordingPeer::Count(int messageId) {
 void CDriverTest::SetUp() {
     CServiceTest::SetUp();
     m_synergy = std::make_unique<CIPCMessageClient>(0x150000, true, false);
-    m_synergy->BindMessageCallback(0x150239, [this](tagIPC_MESSAGE_ITEM& q) {
+    // The answer goes through the client itself, not m_synergy: tests reset that pointer while
+    // the client's threads may still be answering (the client joins them before it goes).
+    m_synergy->BindMessageCallback(0x150239, [this, synergy = m_synergy.get()](tagIPC_MESSAGE_ITEM& q) {
         ++m_synergyAsked;
         char answer = m_synergyInUse ? '1' : '0';
         tagIPC_MESSAGE_ITEM a;
@@ -74,7 +76,7 @@ void CDriverTest::SetUp() {
         a.nMessageID = q.nReplyMessageID;
         a.pszMessage = &answer;
         a.nMessageLen = 1;
-        m_synergy->PostIPCMessage(a);
+        synergy->PostIPCMessage(a);
     });
     ASSERT_TRUE(m_synergy->WaitForHub(std::chrono::milliseconds(5000)));
     m_appManager = std::make_unique<CRecordingPeer>(0xF0000);
