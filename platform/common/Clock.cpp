@@ -14,6 +14,8 @@ namespace {
 
 using Steady = std::chrono::steady_clock;
 constexpr std::int64_t kNever = std::numeric_limits<std::int64_t>::max();
+// Set on a thread started with CClock::Tracked while its body runs.
+thread_local bool t_bTracked = false;
 
 std::int64_t RealUptimeMs() { return clocksource::UptimeMs(); }
 std::int64_t RealWallMs() { return clocksource::WallMs(); }
@@ -27,6 +29,7 @@ struct CClock::Impl {
         std::vector<const CEvent*> events;
         std::int64_t deadline = kNever;  // in tick milliseconds
         bool woken = false;
+        bool tracked = false;
         int which = -1;
         clocksource::RealWaiter* real = clocksource::ThisThreadsWaiter();
     };
@@ -41,6 +44,7 @@ struct CClock::Impl {
     std::int64_t wallBase KVA_GUARDED_BY(mtx) = RealWallMs();
     std::int64_t fakeTick KVA_GUARDED_BY(mtx) = 0;
     std::list<Waiter*> waiters KVA_GUARDED_BY(mtx);
+    std::size_t busy KVA_GUARDED_BY(mtx) = 0;  // tracked threads not waiting on the clock
 
     std::int64_t TickLocked() const KVA_REQUIRES(mtx) {
         if (mode == Mode::Fake) return fakeTick;
@@ -72,11 +76,16 @@ struct CClock::Impl {
         cv.notify_all();
     }
 
+    void Wake(Waiter& w) KVA_REQUIRES(mtx) {
+        w.woken = true;
+        if (w.tracked) ++busy;
+    }
+
     // Wakes waiters whose deadline has come.
     void WakeExpired() KVA_REQUIRES(mtx) {
         const std::int64_t now = TickLocked();
         for (Waiter* w : waiters) {
-            if (!w->woken && w->deadline <= now) w->woken = true;
+            if (!w->woken && w->deadline <= now) Wake(*w);
         }
     }
 
@@ -85,7 +94,7 @@ struct CClock::Impl {
             if (w->woken) continue;
             auto it = std::find(w->events.begin(), w->events.end(), ev);
             if (it != w->events.end()) {
-                w->woken = true;
+                Wake(*w);
                 w->which = static_cast<int>(it - w->events.begin());
                 clocksource::Wake(w->real);
             }
@@ -170,6 +179,8 @@ WaitResult CClock::Wait(std::initializer_list<const CEvent*> events, std::uint32
     }
     if (ms == 0) return WaitResult::Timeout;
     self.deadline = ms == kInfinite ? kNever : m_impl->TickLocked() + ms;
+    self.tracked = t_bTracked;
+    if (self.tracked) --m_impl->busy;
     auto pos = m_impl->waiters.insert(m_impl->waiters.end(), &self);
     m_impl->cv.notify_all();  // WaitForSleepers watches the count
     while (!self.woken) {
@@ -180,7 +191,7 @@ WaitResult CClock::Wait(std::initializer_list<const CEvent*> events, std::uint32
             const auto until =
                 self.deadline == kNever ? Steady::time_point::max() : m_impl->RealInstantOf(self.deadline);
             clocksource::WaitUntil(self.real, lock, m_impl->cv, until);
-            if (!self.woken && m_impl->TickLocked() >= self.deadline) self.woken = true;
+            if (!self.woken && m_impl->TickLocked() >= self.deadline) m_impl->Wake(self);
         }
     }
     m_impl->waiters.erase(pos);
@@ -208,6 +219,38 @@ bool CClock::WaitForSleepers(std::size_t count, Ms realTimeout) const {
     std::unique_lock lock(m_impl->mtx);
     Impl& impl = *m_impl;
     return impl.cv.wait_for(lock, realTimeout, [&]() KVA_REQUIRES(impl.mtx) { return impl.AsleepLocked() >= count; });
+}
+
+std::size_t CClock::BusyThreads() const {
+    std::lock_guard lock(m_impl->mtx);
+    return m_impl->busy;
+}
+
+bool CClock::WaitUntilIdle(Ms realTimeout) const {
+    std::unique_lock lock(m_impl->mtx);
+    Impl& impl = *m_impl;
+    return impl.cv.wait_for(lock, realTimeout, [&]() KVA_REQUIRES(impl.mtx) { return impl.busy == 0; });
+}
+
+CClock::CBusyToken::CBusyToken(CClock& clock) : m_clock(&clock) {
+    std::lock_guard lock(clock.m_impl->mtx);
+    ++clock.m_impl->busy;
+}
+
+CClock::CBusyToken::~CBusyToken() {
+    if (!m_clock) return;
+    if (m_bAdopted) t_bTracked = false;
+    Impl& impl = *m_clock->m_impl;
+    {
+        std::lock_guard lock(impl.mtx);
+        --impl.busy;
+    }
+    impl.cv.notify_all();
+}
+
+void CClock::CBusyToken::Adopt() {
+    m_bAdopted = true;
+    t_bTracked = true;
 }
 
 std::int64_t CClock::NextDeadlineIn() const {

@@ -10,7 +10,7 @@ constexpr std::uint32_t kPassPauseMs = 120000;
 }  // namespace
 
 void CKVAServerQuery::StartInstallThread() {
-    std::call_once(m_onceInstall, [this] { m_threadInstall = std::thread([this] { InstallDriverInOrder(); }); });
+    std::call_once(m_onceInstall, [this] { m_threadInstall = std::thread(plat::CClock::Get().Tracked([this] { InstallDriverInOrder(); })); });
 }
 
 void CKVAServerQuery::InstallDriverInOrder() {

@@ -8,13 +8,13 @@
 #include "install/DataEventIds.h"
 #include "install/DataEvents.h"
 #include "install/SetupMessage.h"
+#include "ipc/IPCReply.h"
 #include "ipc/IpcIds.h"
 #include "kva/platform/Clock.h"
 #include "kva/platform/Log.h"
 #include "service/KVAServerQuery.h"
 
 namespace {
-constexpr std::uint32_t kSetupTimeoutMs = 1200000;
 constexpr std::uint32_t kNoValidAnswer = 0xFFFFFFFF;
 }  // namespace
 
@@ -54,16 +54,8 @@ std::uint32_t CKVAServerQuery::PostSetupDriverMsg(std::string id, const std::str
         KVA_LOG_ERROR("PostSetupDriverMsg: get invalid message");
         return kNoValidAnswer;
     }
-    tagIPC_MESSAGE_ITEM request;
-    request.nReceiverID = ipc_endpoint::kInstaller;
-    request.nSenderID = ipc_endpoint::kAppManager;
-    request.nMessageID = ipc_msg::kSetupDriver;
-    request.nReplyMessageID = 0;
-    request.nReserved = -1;
-    request.nSyncMessageId = static_cast<std::int32_t>(plat::GetTickCount());
-    request.nMessageLen = static_cast<std::int32_t>(text.size() + 1);
-    request.pszMessage = text.data();
-    request.bReserved = false;
+    tagIPC_MESSAGE_ITEM request =
+        MakeSetupDriverItem(ipc_endpoint::kAppManager, static_cast<std::int32_t>(plat::GetTickCount()), text);
     tagIPC_MESSAGE_ITEM answer;
     CInstallAdapter adapter(&m_ipcClient, updateType);
     if (!adapter.SendSetupIPCMessage(request, answer, kSetupTimeoutMs)) {

@@ -6,13 +6,13 @@
 #include "install/DataEventIds.h"
 #include "install/DataEvents.h"
 #include "install/SetupMessage.h"
+#include "ipc/IPCReply.h"
 #include "ipc/IpcIds.h"
 #include "kva/platform/Clock.h"
 #include "kva/platform/Log.h"
 #include "service/KVAServerQuery.h"
 
 namespace {
-constexpr std::uint32_t kSetupTimeoutMs = 1200000;
 constexpr char kPdFirmwarePackage[] = "45";
 }  // namespace
 
@@ -38,16 +38,8 @@ void CKVAServerQuery::HandleUIInstallRequest(const tagIPC_MESSAGE_ITEM& item, co
         const auto rc = static_cast<std::uint32_t>(UpgradePDPackage(msg.file));
         answer = SetupAnswerBytes(rc, rc);
     } else {
-        tagIPC_MESSAGE_ITEM forward;
-        forward.nReceiverID = ipc_endpoint::kInstaller;
-        forward.nSenderID = ipc_endpoint::kService;
-        forward.nMessageID = ipc_msg::kSetupDriver;
-        forward.nReplyMessageID = 0;
-        forward.nReserved = -1;
-        forward.nSyncMessageId = static_cast<std::int32_t>(plat::GetTickCount());
-        forward.nMessageLen = static_cast<std::int32_t>(text.size() + 1);
-        forward.pszMessage = text.data();
-        forward.bReserved = false;
+        tagIPC_MESSAGE_ITEM forward =
+            MakeSetupDriverItem(ipc_endpoint::kService, static_cast<std::int32_t>(plat::GetTickCount()), text);
         tagIPC_MESSAGE_ITEM reply;
         CInstallAdapter adapter(&m_ipcClient, msg.updatetype);
         if (!adapter.SendSetupIPCMessage(forward, reply, kSetupTimeoutMs)) {

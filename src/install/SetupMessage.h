@@ -11,6 +11,9 @@
 
 #include "IPCMessage/IPCMessageItem.h"
 
+// How long a driver's setup request waits for the installer's answer.
+inline constexpr std::uint32_t kSetupTimeoutMs = 1200000;
+
 // One setup request; the JSON keys are the member names.
 struct _SETUP_DRIVER_MSG {
     std::string id;

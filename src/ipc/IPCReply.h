@@ -40,18 +40,30 @@ inline tagIPC_MESSAGE_ITEM MakeIPCPost(std::int32_t nReceiverId, std::int32_t nM
     return item;
 }
 
-// The application's setup request to the installer (0x30006): the command line with its zero,
-// second id 0. The payload is not copied.
-inline tagIPC_MESSAGE_ITEM MakeSetupApplicationItem(std::int32_t nSenderId, std::string& command) {
+// A request of the library to a peer, second id 0. The payload is not copied.
+inline tagIPC_MESSAGE_ITEM MakeIPCRequest(std::int32_t nReceiverId, std::int32_t nSenderId, std::int32_t nMessageId,
+                                          std::int32_t nSyncId, char* pData, std::int32_t nLength) {
     tagIPC_MESSAGE_ITEM item;
-    item.nReceiverID = ipc_endpoint::kInstaller;
+    item.nReceiverID = nReceiverId;
     item.nSenderID = nSenderId;
-    item.nMessageID = ipc_msg::kSetupApplication;
+    item.nMessageID = nMessageId;
     item.nReplyMessageID = 0;
     item.nReserved = -1;
-    item.nSyncMessageId = 0;
-    item.nMessageLen = static_cast<std::int32_t>(command.size() + 1);
-    item.pszMessage = command.data();
+    item.nSyncMessageId = nSyncId;
+    item.nMessageLen = nLength;
+    item.pszMessage = pData;
     item.bReserved = false;
     return item;
+}
+
+// The application's setup request to the installer (0x30006): the command line with its zero.
+inline tagIPC_MESSAGE_ITEM MakeSetupApplicationItem(std::int32_t nSenderId, std::string& command) {
+    return MakeIPCRequest(ipc_endpoint::kInstaller, nSenderId, ipc_msg::kSetupApplication, 0, command.data(),
+                          static_cast<std::int32_t>(command.size() + 1));
+}
+
+// A driver's setup request to the installer: its JSON text with the zero, under sync id `nSyncId`.
+inline tagIPC_MESSAGE_ITEM MakeSetupDriverItem(std::int32_t nSenderId, std::int32_t nSyncId, std::string& text) {
+    return MakeIPCRequest(ipc_endpoint::kInstaller, nSenderId, ipc_msg::kSetupDriver, nSyncId, text.data(),
+                          static_cast<std::int32_t>(text.size() + 1));
 }

@@ -10,6 +10,7 @@
 #include "install/DataEvents.h"
 #include "install/ForceUpRemindRestartManager.h"
 #include "ipc/IpcIds.h"
+#include "kva/platform/Clock.h"
 #include "kva/platform/Log.h"
 #include "kva/platform/Module.h"
 #include "self_update/KVAAppUpdataXML.h"
@@ -50,8 +51,10 @@ bool CKVAServerQuery::StartServerQuery() {
     auto* downloads = CDriverDownloadManager::GetInstance();
     downloads->Restart();  // a library loaded again in one process finds the manager shut down
     downloads->SetIpcClient(&m_ipcClient);
-    m_threadQuery = std::thread([this] { OnTimeQueryThreadProc(); });
-    m_threadReport = std::thread([this] { ReportQotaIdOnce(); });
+    // Tracked: a test can wait until the service's threads have nothing left to do.
+    auto& clock = plat::CClock::Get();
+    m_threadQuery = std::thread(clock.Tracked([this] { OnTimeQueryThreadProc(); }));
+    m_threadReport = std::thread(clock.Tracked([this] { ReportQotaIdOnce(); }));
     return true;
 }
 

@@ -103,7 +103,7 @@ UIMainQueue* UIMainQueue::getInstance() {
 }
 
 UIMainQueue::UIMainQueue() : m_impl(std::make_unique<Impl>()) {
-    m_impl->thread = std::thread([this] { m_impl->Loop(); });
+    m_impl->thread = std::thread(plat::CClock::Get().Tracked([this] { m_impl->Loop(); }));
     m_impl->uiThread = m_impl->thread.get_id();
 }
 

@@ -17,7 +17,7 @@ struct CDriverEntry {
 
 using CDriverTable = std::map<std::string, CDriverEntry>;
 
-void Parse(const pugi::xml_document& doc, CDriverTable& table) {
+void ParseDriverTable(const pugi::xml_document& doc, CDriverTable& table) {
     for (auto d : doc.child("DriverCfg").children("Driver")) {
         const std::string id = d.attribute("id").as_string();
         if (id.empty()) continue;
@@ -34,7 +34,7 @@ void Parse(const pugi::xml_document& doc, CDriverTable& table) {
 }  // namespace
 
 struct CDriverInfoListMgr::Impl {
-    utilcfg::CXmlConfigFile<CDriverTable> file{&CDriverInfoListMgr::FilePath, &Parse};
+    utilcfg::CXmlConfigFile<CDriverTable> file{&CDriverInfoListMgr::FilePath, &ParseDriverTable};
 
     template <class F, class R>
     R Find(const std::string& code, F get, R otherwise) {

@@ -17,7 +17,7 @@ struct CEdition {
     std::set<std::pair<std::string, std::string>> properties;
 };
 
-void Parse(const pugi::xml_document& doc, CEdition& e) {
+void ParseEdition(const pugi::xml_document& doc, CEdition& e) {
     const auto root = doc.child("softshelf");
     e.it = root.attribute("it").as_bool(false);
     e.beta = root.attribute("beta").as_bool(false);
@@ -32,7 +32,7 @@ void Parse(const pugi::xml_document& doc, CEdition& e) {
 }  // namespace
 
 struct CKVASoftShelf::Impl {
-    utilcfg::CXmlConfigFile<CEdition> file{&CKVASoftShelf::FilePath, &Parse};
+    utilcfg::CXmlConfigFile<CEdition> file{&CKVASoftShelf::FilePath, &ParseEdition};
 };
 
 CKVASoftShelf* CKVASoftShelf::GetInstance() {

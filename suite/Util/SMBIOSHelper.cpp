@@ -14,7 +14,7 @@ struct CSupportList {
     std::optional<std::vector<std::string>> patterns;  // none: no list configured
 };
 
-void Parse(const pugi::xml_document& doc, CSupportList& list) {
+void ParseSupportList(const pugi::xml_document& doc, CSupportList& list) {
     const auto devices = doc.child("DriverCfg").child("SupportDevices");
     if (!devices) return;
     list.patterns.emplace();
@@ -32,7 +32,7 @@ bool Matches(const std::string& pattern, const std::string& product) {
 }  // namespace
 
 struct SMBIOSHelper::Impl {
-    utilcfg::CXmlConfigFile<CSupportList> file{&CDriverInfoListMgr::FilePath, &Parse};
+    utilcfg::CXmlConfigFile<CSupportList> file{&CDriverInfoListMgr::FilePath, &ParseSupportList};
 };
 
 SMBIOSHelper* SMBIOSHelper::GetInstance() {

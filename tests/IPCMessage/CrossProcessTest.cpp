@@ -26,12 +26,7 @@ protected:
     }
     // Reads lines until one contains `text`; returns it.
     static std::string ExpectLine(plat::CChildProcess& child, const std::string& text) {
-        std::string line;
-        while (child.ReadLine(&line, kRealTimeout)) {
-            if (line.find(text) != std::string::npos) return line;
-        }
-        ADD_FAILURE() << "no line with \"" << text << "\"";
-        return {};
+        return kvatest::ExpectLine(child, text, kRealTimeout);
     }
 };
 

@@ -9,6 +9,7 @@
 #include "IPCMessage/IPCMessageClient.h"
 #include "KVATipsSDK/KVATipsManager.h"
 #include "TestMachine.h"
+#include "ipc/IPCReply.h"
 #include "ipc/IpcIds.h"
 #include "ipc/MsgCenterRequest.h"
 #include "kva/platform/Process.h"
@@ -40,14 +41,7 @@ protected:
         vtr::tips_sdk::KVATipsManager::GetInstance()->Disconnect();
         kvatest::CTestMachine::TearDown();
     }
-    std::string ExpectLine(const std::string& text) {
-        std::string line;
-        while (m_suite.ReadLine(&line, kRealTimeout)) {
-            if (line.find(text) != std::string::npos) return line;
-        }
-        ADD_FAILURE() << "no line with \"" << text << "\"";
-        return {};
-    }
+    std::string ExpectLine(const std::string& text) { return kvatest::ExpectLine(m_suite, text, kRealTimeout); }
     plat::CChildProcess m_suite;
 };
 
@@ -88,14 +82,9 @@ TEST_F(MessageCentreTest, ScenarioClicksThisProcesssWindowAnswersItsTipAndShowsR
     req.displayTimeMs = 21600000;
     auto bytes = req.Serialize();
     CIPCMessageClient sender(-1, false, false);
-    tagIPC_MESSAGE_ITEM item;
-    item.nReceiverID = ipc_endpoint::kMessageCentre;
-    item.nSenderID = -1;
-    item.nMessageID = ipc_msg::kMsgCenterRequest;
-    item.nReplyMessageID = ipc_msg::kMsgCenterSecondId;
-    item.pszMessage = bytes.data();
-    item.nMessageLen = static_cast<std::int32_t>(bytes.size());
-    ASSERT_TRUE(sender.PostIPCMessage(item));
+    ASSERT_TRUE(sender.PostIPCMessage(MakeIPCPost(ipc_endpoint::kMessageCentre, ipc_msg::kMsgCenterRequest,
+                                                  ipc_msg::kMsgCenterSecondId, bytes.data(),
+                                                  static_cast<std::int32_t>(bytes.size()))));
     const std::string request = ExpectLine("msgcentre request");
     EXPECT_NE(request.find("kind 4, owner 77, second owner 0, shown 21600000 ms"), std::string::npos) << request;
     EXPECT_NE(request.find("(35 bytes)"), std::string::npos) << request;

@@ -19,17 +19,6 @@ using kvatest::Eventually;
 
 class DownloadFlowsTest : public kvatest::CDriverTest {
 protected:
-    // What the update service offers now, by id.
-    static _TOBEUPDATE_DRIVER_INFO Offered(const std::string& id) {
-        std::vector<_TOBEUPDATE_DRIVER_INFO> list;
-        std::vector<_IGNORED_DRIVER_INFO> ignored;
-        EXPECT_EQ(GetDriverNewVersionEx(list, ignored, 1), 0);
-        for (const auto& r : list) {
-            if (r.strDriverID == id) return r;
-        }
-        ADD_FAILURE() << "not offered: " << id;
-        return {};
-    }
     void Catalogue() {
         WriteCatalogue([](CCatalogueMaker& m) {
             m.AddPackage("driver", "15", "Wireless LAN Driver", "22.2", 2);

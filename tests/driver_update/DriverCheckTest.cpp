@@ -135,7 +135,7 @@ TEST_F(DriverCheckTest, UpdatesDisabledAreReportedForEachIdlePackageAsItIsSorted
     Configure({"Realtek Audio Driver"}, "enable=\"0\"");
     ThreePackages();
     auto q = StartService();
-    ASSERT_TRUE(plat::CClock::Get().WaitForSleepers(3));  // the query thread read the configuration
+    ASSERT_TRUE(WaitUntilIdle());  // the query thread read the configuration
     ASSERT_TRUE(q->CheckSoftDriverVersion());
     // The switch is read for "14" and "45" as they are sorted, then once more before idle work.
     EXPECT_EQ(Events(2009).size(), 3u);
@@ -246,18 +246,17 @@ TEST_F(DriverCheckTest, FullScreenKeepsTheNoticeBack) {
 
 class DriverCheckRetryTest : public DriverCheckTest {
 protected:
-    // The round starts at once; when it waits to ask the service again, the UI thread, the install
-    // thread (120 s) and the query thread sleep.
+    // The round starts at once and waits to ask the service again; the reporting thread's 2 s pass.
     std::unique_ptr<CKVAServerQuery> StartRound() {
         Configure({"Realtek Audio Driver"}, "", "", 0);
         auto q = StartService();
-        EXPECT_TRUE(clock.WaitForSleepers(4));  // and the reporting thread's 2 s
+        EXPECT_TRUE(WaitUntilIdle());
         Step(2000);
         return q;
     }
     void Step(std::uint32_t ms) {
         clock.Advance(std::chrono::milliseconds(ms));
-        ASSERT_TRUE(clock.WaitForSleepers(3));
+        ASSERT_TRUE(WaitUntilIdle());
     }
     plat::CClock& clock = plat::CClock::Get();
 };
@@ -269,7 +268,7 @@ TEST_F(DriverCheckRetryTest, TheServiceIsAskedEveryThirtySecondsUntilItAnswers) 
     EXPECT_TRUE(Events(6011).empty()) << "three questions, no answer yet";
     ThreePackages();
     clock.Advance(std::chrono::milliseconds(29999));
-    ASSERT_TRUE(clock.WaitForSleepers(3));
+    ASSERT_TRUE(WaitUntilIdle());
     EXPECT_TRUE(Events(6011).empty());
     clock.Advance(std::chrono::milliseconds(1));
     ASSERT_TRUE(Eventually([] { return Events(6011).size() == 1; }));

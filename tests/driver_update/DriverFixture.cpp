@@ -3,13 +3,15 @@
 #include <fstream>
 
 #include "KVADownload/DriverDownloadManager.h"
+#include "KVADownload/UpdateService.h"
 #include "Util/CommonCfgMgr.h"
 #include "Util/DE.h"
 
 namespace kvatest {
 
 namespace {
-constexpr auto kRealTimeout = std::chrono::seconds(20);
+// How long (real time) the fixture waits for the hub and the recording peers.
+constexpr auto kPeerTimeout = std::chrono::seconds(20);
 }
 
 CRecordingPeer::CRecordingPeer(int endpointId) : m_client(endpointId, true, false) {
@@ -22,7 +24,7 @@ CRecordingPeer::CRecordingPeer(int endpointId) : m_client(endpointId, true, fals
         m_items.push_back(std::move(r));
         m_cv.notify_all();
     });
-    m_client.WaitForHub(kRealTimeout);
+    m_client.WaitForHub(kPeerTimeout);
 }
 
 bool CRecordingPeer::Send(int messageId, const std::string& payload, int syncId) {
@@ -40,7 +42,7 @@ bool CRecordingPeer::Send(int messageId, const std::string& payload, int syncId)
 bool CRecordingPeer::WaitFor(int messageId, tagIPC_MESSAGE_ITEM* copy, std::string* payload) {
     std::unique_lock lock(m_mtx);
     CRecord* found = nullptr;
-    const bool ok = m_cv.wait_for(lock, kRealTimeout, [&] {
+    const bool ok = m_cv.wait_for(lock, kPeerTimeout, [&] {
         for (auto& r : m_items) {
             if (!r.taken && r.item.nMessageID == messageId) return (found = &r) != nullptr;
         }
@@ -63,7 +65,9 @@ std::size_t CRecordingPeer::Count(int messageId) {
 void CDriverTest::SetUp() {
     CServiceTest::SetUp();
     m_synergy = std::make_unique<CIPCMessageClient>(0x150000, true, false);
-    m_synergy->BindMessageCallback(0x150239, [this](tagIPC_MESSAGE_ITEM& q) {
+    // The answer goes through the client itself, not m_synergy: tests reset that pointer while
+    // the client's threads may still be answering (the client joins them before it goes).
+    m_synergy->BindMessageCallback(0x150239, [this, synergy = m_synergy.get()](tagIPC_MESSAGE_ITEM& q) {
         ++m_synergyAsked;
         char answer = m_synergyInUse ? '1' : '0';
         tagIPC_MESSAGE_ITEM a;
@@ -72,7 +76,7 @@ void CDriverTest::SetUp() {
         a.nMessageID = q.nReplyMessageID;
         a.pszMessage = &answer;
         a.nMessageLen = 1;
-        m_synergy->PostIPCMessage(a);
+        synergy->PostIPCMessage(a);
     });
     ASSERT_TRUE(m_synergy->WaitForHub(std::chrono::milliseconds(5000)));
     m_appManager = std::make_unique<CRecordingPeer>(0xF0000);
@@ -110,7 +114,7 @@ void CDriverTest::Agree(bool accepted) {
 std::unique_ptr<CKVAServerQuery> CDriverTest::StartService() {
     auto q = Start();
     // Requests sent before the service announced its endpoint would be dropped by the hub.
-    EXPECT_TRUE(q->IpcClient().WaitForHub(kRealTimeout));
+    EXPECT_TRUE(q->IpcClient().WaitForHub(kPeerTimeout));
     return q;
 }
 
@@ -127,6 +131,17 @@ _TOBEUPDATE_DRIVER_INFO CDriverTest::Package(const std::string& id, const std::s
     r.versionInfo.FileSize = size;
     r.policy.updateType = updateType;
     return r;
+}
+
+_TOBEUPDATE_DRIVER_INFO CDriverTest::Offered(const std::string& id) {
+    std::vector<_TOBEUPDATE_DRIVER_INFO> list;
+    std::vector<_IGNORED_DRIVER_INFO> ignored;
+    EXPECT_EQ(GetDriverNewVersionEx(list, ignored, 1), 0);
+    for (const auto& r : list) {
+        if (r.strDriverID == id) return r;
+    }
+    ADD_FAILURE() << "not offered: " << id;
+    return {};
 }
 
 }  // namespace kvatest

@@ -52,6 +52,8 @@ protected:
     static bool WaitDownloads();
     static _TOBEUPDATE_DRIVER_INFO Package(const std::string& id, const std::string& name, std::uint64_t size,
                                            int updateType = 5);
+    // What the update service offers now, by id (fails the test when it is not offered).
+    static _TOBEUPDATE_DRIVER_INFO Offered(const std::string& id);
 
     std::atomic<bool> m_synergyInUse{false};
     std::atomic<int> m_synergyAsked{0};

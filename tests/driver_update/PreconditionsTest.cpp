@@ -120,12 +120,11 @@ TEST_F(PreconditionsTest, SynergyWithoutAnAnswerWaitsTenSecondsThenCountsAsFree)
     auto q = StartService();
     m_synergy.reset();  // nobody answers
     std::atomic<int> result{-1};
-    std::thread asker([&] { result = q->IsSynergyInUse() ? 1 : 0; });
     auto& clock = plat::CClock::Get();
-    // The UI thread, the reporting thread (2 s) and the query thread (start delay) sleep already.
-    ASSERT_TRUE(clock.WaitForSleepers(4));
+    std::thread asker(clock.Tracked([&] { result = q->IsSynergyInUse() ? 1 : 0; }));
+    ASSERT_TRUE(WaitUntilIdle());
     clock.Advance(std::chrono::milliseconds(9999));
-    ASSERT_TRUE(clock.WaitForSleepers(3));
+    ASSERT_TRUE(WaitUntilIdle());
     EXPECT_EQ(result, -1) << "still waiting";
     clock.Advance(std::chrono::milliseconds(1));
     asker.join();
@@ -165,7 +164,7 @@ TEST_F(PreconditionsTest, SwitchesFollowTheRegistryAndWriteTheirDefaults) {
 TEST_F(PreconditionsTest, UpdatesDisabledInTheConfigurationCloseAnOpenSwitchAndSaySo) {
     Configure({}, "enable=\"0\"");
     auto q = StartService();
-    ASSERT_TRUE(plat::CClock::Get().WaitForSleepers(3));  // the query thread read the configuration
+    ASSERT_TRUE(WaitUntilIdle());  // the query thread read the configuration
     EXPECT_FALSE(q->IsDriverSwitchOpen());
     EXPECT_FALSE(q->IsAgreeSilentUpdate()) << "selfupdate: missing, and the edition's default is off";
     DE::Registry::SetValue(plat::kHKeyUsers, SettingKey(), L"selfupdate", plat::DWORD{1});

@@ -94,6 +94,53 @@ TEST_F(ClockTest, SeveralSleepersWakeInDeadlineOrder) {
     EXPECT_EQ(second.load(), 1);
 }
 
+// A tracked thread is busy from its creation (before it has run) until it ends, except while it
+// waits; the wake-up that Advance or an event brings makes it busy before Advance/Set returns. The
+// thread holds after each wake-up until `release`, so the test sees it busy.
+TEST_F(ClockTest, TrackedThreadsAreBusyUnlessTheyWaitOnTheClock) {
+    auto& clock = CClock::Get();
+    CEvent stop, poke;
+    std::atomic<int> rounds{0};
+    std::atomic<bool> release{false};
+    auto hold = [&] {
+        while (!release.exchange(false)) std::this_thread::yield();
+    };
+    const std::size_t before = clock.BusyThreads();
+    std::thread loop(clock.Tracked([&] {
+        hold();
+        for (;;) {
+            int which = -1;
+            if (clock.Wait({&stop, &poke}, 60000, &which) == plat::WaitResult::Signaled && which == 0) break;
+            poke.Reset();
+            rounds++;
+            hold();
+        }
+    }));
+    std::thread untracked([&] { clock.Sleep(CClock::kInfinite, &stop); });
+    EXPECT_EQ(clock.BusyThreads(), before + 1) << "counted before it runs";
+    EXPECT_FALSE(clock.WaitUntilIdle(Ms(0)));
+    release = true;
+    ASSERT_TRUE(clock.WaitUntilIdle());
+    EXPECT_EQ(clock.BusyThreads(), before);
+
+    clock.Advance(Ms(60000));
+    EXPECT_EQ(clock.BusyThreads(), before + 1) << "woken by time";
+    release = true;
+    ASSERT_TRUE(clock.WaitUntilIdle());
+    EXPECT_EQ(rounds.load(), 1);
+    poke.Set();
+    EXPECT_EQ(clock.BusyThreads(), before + 1) << "woken by an event";
+    release = true;
+    ASSERT_TRUE(clock.WaitUntilIdle());
+    EXPECT_EQ(rounds.load(), 2);
+    ASSERT_TRUE(clock.WaitForSleepers(2)) << "the untracked thread never counted";
+
+    stop.Set();
+    loop.join();
+    untracked.join();
+    EXPECT_EQ(clock.BusyThreads(), before) << "an ended thread is no longer busy";
+}
+
 TEST(RealClockTest, ScaledClockRunsServiceTimeFasterThanRealTime) {
     auto& clock = CClock::Get();
     clock.UseScaled(100000);

@@ -31,14 +31,7 @@ protected:
         vtr::tips_sdk::KVATipsManager::GetInstance()->Disconnect();
         CServiceTest::TearDown();
     }
-    std::string ExpectLine(const std::string& text) {
-        std::string line;
-        while (m_suite.ReadLine(&line, kRealTimeout)) {
-            if (line.find(text) != std::string::npos) return line;
-        }
-        ADD_FAILURE() << "no line with \"" << text << "\"";
-        return {};
-    }
+    std::string ExpectLine(const std::string& text) { return kvatest::ExpectLine(m_suite, text, kRealTimeout); }
     plat::CChildProcess m_suite;
 };
 

@@ -49,16 +49,6 @@ protected:
     // A message the service handles after every one sent before it: the synergy answer, which
     // wakes a question that waits for it.
     void Settle(CKVAServerQuery& q) { EXPECT_FALSE(q.IsSynergyInUse()); }
-    static _TOBEUPDATE_DRIVER_INFO Offered(const std::string& id) {
-        std::vector<_TOBEUPDATE_DRIVER_INFO> list;
-        std::vector<_IGNORED_DRIVER_INFO> ignored;
-        EXPECT_EQ(GetDriverNewVersionEx(list, ignored, 1), 0);
-        for (const auto& r : list) {
-            if (r.strDriverID == id) return r;
-        }
-        ADD_FAILURE() << "not offered: " << id;
-        return {};
-    }
     std::unique_ptr<CIPCMessageClient> m_publisher;
 };
 

@@ -30,13 +30,13 @@ TEST_F(QueryLoopTest, StartDelayIsCappedThenOneTimeStepsThenOneRoundPerPeriod) {
     EXPECT_FALSE(plat::IsWindowShown(tips));
     EXPECT_EQ(plat::GetWindowProperty(tips, "TipsWndMutex"), 1);
 
-    // UI thread, reporting thread (2 s), query thread (start delay).
-    ASSERT_TRUE(clock.WaitForSleepers(3));
+    // The reporting thread waits 2 s, the query thread its start delay.
+    ASSERT_TRUE(WaitUntilIdle());
     clock.Advance(Ms(2000));
     ASSERT_TRUE(Eventually([] { return Events(4016).size() == 1; })) << "the OTA identifier is reported once";
 
     clock.Advance(Ms(5 * 60000 - 2000 - 1));  // a 30-minute setting waits 5 minutes
-    ASSERT_TRUE(clock.WaitForSleepers(2));
+    ASSERT_TRUE(WaitUntilIdle());
     EXPECT_EQ(SettingsEvents(), 0u);
     clock.Advance(Ms(1));
     ASSERT_TRUE(Eventually([] { return Events(3001).size() == 1; }));
@@ -45,14 +45,14 @@ TEST_F(QueryLoopTest, StartDelayIsCappedThenOneTimeStepsThenOneRoundPerPeriod) {
     EXPECT_EQ(settings[0].values, (std::vector<std::string>{"0", "0"}));  // selfupdate absent
     EXPECT_EQ(settings[1].values, (std::vector<std::string>{"1", "1"}));  // checkupdate 1
 
-    // UI, query (period), install thread (120 s passes).
-    ASSERT_TRUE(clock.WaitForSleepers(3));
+    // The query thread waits for the period, the install thread for its next pass.
+    ASSERT_TRUE(WaitUntilIdle());
     for (int minute = 0; minute < 59; ++minute) {
         clock.Advance(Ms(60000));
-        ASSERT_TRUE(clock.WaitForSleepers(3));
+        ASSERT_TRUE(WaitUntilIdle());
     }
     clock.Advance(Ms(59999));
-    ASSERT_TRUE(clock.WaitForSleepers(3));
+    ASSERT_TRUE(WaitUntilIdle());
     EXPECT_EQ(Events(3001).size(), 1u);
     clock.Advance(Ms(1));
     ASSERT_TRUE(Eventually([] { return Events(3001).size() == 2; }));
@@ -72,7 +72,7 @@ TEST_F(QueryLoopTest, NoDelayAtZeroAndAStopDuringTheDelayRunsTheOneTimeStepsButN
     kvatest::WriteCommonConfig(ServiceUrl(), 5, 60);
     {
         auto q = Start();
-        ASSERT_TRUE(clock.WaitForSleepers(3));
+        ASSERT_TRUE(WaitUntilIdle());
     }  // destroyed in the start delay
     EXPECT_EQ(SettingsEvents(), 4u);
     EXPECT_EQ(Events(3001).size(), 1u);
@@ -137,9 +137,9 @@ TEST_F(QueryLoopTest, OtaIdentifierIsReportedOncePerProfile) {
     kvatest::WriteCommonConfig(ServiceUrl(), 5, 60);
     for (int run = 0; run < 2; ++run) {
         auto q = Start();
-        ASSERT_TRUE(clock.WaitForSleepers(3));
+        ASSERT_TRUE(WaitUntilIdle());
         clock.Advance(Ms(2000));
-        ASSERT_TRUE(clock.WaitForSleepers(2));
+        ASSERT_TRUE(WaitUntilIdle());
         q.reset();  // joins the reporting thread
     }
     auto events = Events(4016);

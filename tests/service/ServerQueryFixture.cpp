@@ -63,6 +63,8 @@ std::unique_ptr<CKVAServerQuery> CServiceTest::Start() {
     return q;
 }
 
+bool CServiceTest::WaitUntilIdle() { return plat::CClock::Get().WaitUntilIdle(); }
+
 std::vector<DataEventRecord> CServiceTest::Events(int shortNumber) {
     return CBIDataReport::GetInstance()->Events(601000000 + shortNumber);
 }

@@ -29,6 +29,10 @@ protected:
     void WriteCatalogue(const std::function<void(CCatalogueMaker&)>& fill = {});
 
     std::unique_ptr<CKVAServerQuery> Start();
+    // Waits until the service's threads (query, reporting, install, UI) and any thread the test
+    // started with CClock::Tracked all wait on the clock or have ended: nothing more happens until
+    // the test moves time or sets an event. False after 10 s of real time.
+    static bool WaitUntilIdle();
     static std::vector<DataEventRecord> Events(int shortNumber);
     std::wstring SettingKey() const;
     std::wstring UserKey(const wchar_t* tail) const;

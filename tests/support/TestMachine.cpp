@@ -73,4 +73,13 @@ std::filesystem::path BinaryPath(const std::string& name) {
     return std::filesystem::path(plat::ToUtf8(plat::HostExecutablePath())).parent_path() / name;
 }
 
+std::string ExpectLine(plat::CChildProcess& child, const std::string& text, std::chrono::milliseconds realTimeout) {
+    std::string line;
+    while (child.ReadLine(&line, realTimeout)) {
+        if (line.find(text) != std::string::npos) return line;
+    }
+    ADD_FAILURE() << "no line with \"" << text << "\"";
+    return {};
+}
+
 }  // namespace kvatest

@@ -8,6 +8,10 @@
 #include <functional>
 #include <string>
 
+namespace plat {
+class CChildProcess;
+}
+
 namespace kvatest {
 
 class CTestMachine : public ::testing::Test {
@@ -35,6 +39,11 @@ int RunCommand(const std::string& command, std::string* output = nullptr);
 
 // Threads of this process now (from /proc; 0 where there is none).
 int ThreadCount();
+
+// Reads `child`'s output until a line contains `text` and returns that line; fails the test and
+// returns "" when the child ends or writes nothing for `realTimeout`.
+std::string ExpectLine(plat::CChildProcess& child, const std::string& text,
+                       std::chrono::milliseconds realTimeout = std::chrono::milliseconds(20000));
 
 // Path of a helper executable built beside the tests.
 std::filesystem::path BinaryPath(const std::string& name);

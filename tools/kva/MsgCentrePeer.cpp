@@ -36,7 +36,8 @@ std::string Quote(const std::string& s) { return "\"" + s + "\""; }
 
 CMsgCentrePeer::CMsgCentrePeer(Print print) : m_print(std::move(print)) {}
 
-CMsgCentrePeer::~CMsgCentrePeer() = default;
+// The client goes first: its threads run the callbacks, which use the members declared after it.
+CMsgCentrePeer::~CMsgCentrePeer() { m_client.reset(); }
 
 bool CMsgCentrePeer::Start() {
     m_client = std::make_unique<CIPCMessageClient>(ipc_endpoint::kMessageCentre, true, false);

@@ -15,6 +15,7 @@
 #include <cstdint>
 #include <initializer_list>
 #include <memory>
+#include <utility>
 
 #include "kva/platform/Types.h"
 
@@ -82,6 +83,17 @@ public:
     // The earliest deadline among current waits, as milliseconds from now; -1 when none.
     std::int64_t NextDeadlineIn() const;
 
+    // A thread started with a Tracked body counts as busy from the moment it is created until it
+    // ends, except while it waits on the clock; a wait that Advance or an event ends makes it busy
+    // again at once. So "no tracked thread is busy" means the code that owns those threads has done
+    // all it can until time moves or an event comes: WaitUntilIdle waits (in real time, at most
+    // `realTimeout`) for that. False on time-out.
+    class CBusyToken;
+    template <class F>
+    auto Tracked(F body);
+    std::size_t BusyThreads() const;
+    bool WaitUntilIdle(Ms realTimeout = Ms(10000)) const;
+
     struct Impl;
 
 private:
@@ -89,6 +101,29 @@ private:
     CClock();
     std::unique_ptr<Impl> m_impl;
 };
+
+class CClock::CBusyToken {
+public:
+    explicit CBusyToken(CClock& clock);
+    CBusyToken(CBusyToken&& other) noexcept
+        : m_clock(std::exchange(other.m_clock, nullptr)), m_bAdopted(other.m_bAdopted) {}
+    CBusyToken& operator=(CBusyToken&&) = delete;
+    ~CBusyToken();
+    // On the tracked thread, before its body runs: its waits on the clock now count as idle.
+    void Adopt();
+
+private:
+    CClock* m_clock;
+    bool m_bAdopted = false;
+};
+
+template <class F>
+auto CClock::Tracked(F body) {
+    return [token = CBusyToken(*this), body = std::move(body)]() mutable {
+        token.Adopt();
+        body();
+    };
+}
 
 // Convenience for code that names the Windows calls.
 inline std::uint32_t GetTickCount() { return CClock::Get().TickCount(); }
