@@ -99,7 +99,7 @@ void CInstallTest::Ready(CKVAServerQuery& q, _DRIVER_UPDATE_TYPE table, const st
 
 void CInstallTest::StartLoop(CKVAServerQuery& q) {
     auto& clock = plat::CClock::Get();
-    ASSERT_TRUE(clock.WaitForSleepers(2));  // the query thread's start delay, the reporting thread
+    ASSERT_TRUE(clock.WaitUntilIdle());  // the query thread in its start delay, the reporting thread asleep
     clock.Advance(std::chrono::milliseconds(2000));
     q.StartInstallThread();
 }
