@@ -54,10 +54,10 @@ TEST_F(ConfigReadersTest, DriverListGivesNamesKindsAndDependenciesPerCode) {
     EXPECT_TRUE(mgr.getDrvDepend("14").empty());
 
     Write(CDriverInfoListMgr::FilePath(), R"(<DriverCfg>
-        <Driver id="14" appName="Realtek Audio"><Depend id="1"/><Depend id="3"/><Depend/></Driver>
+        <Driver id="14" appName="Onboard Audio"><Depend id="1"/><Depend id="3"/><Depend/></Driver>
         <Driver id="45" appName="PD 控制器" type="2"/>
         <Driver appName="no id"/></DriverCfg>)");
-    EXPECT_EQ(mgr.getAppName("14"), L"Realtek Audio");
+    EXPECT_EQ(mgr.getAppName("14"), L"Onboard Audio");
     EXPECT_EQ(mgr.getAppName("45"), L"PD 控制器");
     EXPECT_EQ(mgr.getDrvType("45"), CDriverInfoListMgr::kTypeFirmware);
     EXPECT_EQ(mgr.getDrvType("14"), CDriverInfoListMgr::kTypeDriver);

@@ -22,7 +22,7 @@ protected:
     void Catalogue() {
         WriteCatalogue([](CCatalogueMaker& m) {
             m.AddPackage("driver", "15", "Wireless LAN Driver", "22.2", 2);
-            m.AddPackage("driver", "14", "Realtek Audio Driver", "6.0", 5);
+            m.AddPackage("driver", "14", "Onboard Audio Driver", "6.0", 5);
             m.AddPackage("driver", "16", "Bluetooth Driver", "3.1", 5)["hashInfo"]["strHash"] = std::string(64, '0');
             m.AddPackage("driver", "18", "Touchpad Driver", "2.2", 2)["hashInfo"]["strHash"] = std::string(64, 'f');
             m.AddRawPackage("driver", "17", "Camera Driver", "9.9", 2, "camera.bin", std::string(256 * 1024, 'c'));
@@ -133,10 +133,10 @@ TEST_F(DownloadFlowsTest, CancelRequestsGoThroughTheUiQueueAndLeaveStateTwo) {
     ASSERT_TRUE(stall.Parse("stall"));
     std::string error;
     ASSERT_TRUE(server.Start(ServiceFolder(), 0, stall, &error)) << error;
-    Configure({"Realtek Audio Driver"}, "", server.Url());
+    Configure({"Onboard Audio Driver"}, "", server.Url());
     WriteCatalogue([](CCatalogueMaker& m) {
         m.AddRawPackage("driver", "17", "Camera Driver", "9.9", 2, "camera.bin", std::string(256 * 1024, 'c'));
-        m.AddPackage("driver", "14", "Realtek Audio Driver", "6.0", 5);
+        m.AddPackage("driver", "14", "Onboard Audio Driver", "6.0", 5);
     });
     auto q = StartService();
     q->ForceDownLoad(Offered("17"));

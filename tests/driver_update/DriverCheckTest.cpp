@@ -41,7 +41,7 @@ protected:
     void ThreePackages() {
         WriteCatalogue([](CCatalogueMaker& m) {
             m.AddPackage("driver", "15", "Wireless LAN Driver", "22.2", 2)["policy"]["restartLevel1"] = true;
-            m.AddPackage("driver", "14", "Realtek Audio Driver", "6.0", 5);
+            m.AddPackage("driver", "14", "Onboard Audio Driver", "6.0", 5);
             m.AddPackage("firmware", "45", "PD Controller Firmware", "3.4", 5);
         });
     }
@@ -107,7 +107,7 @@ TEST_F(DriverCheckTest, ToolsSeeTheTablesAsTheCheckAndTheDownloadsLeaveThem) {
         return view.is_object() && view["forced"]["15"]["state"] == 3 && view["idle"]["14"]["state"] == 3;
     })) << view.dump();
     EXPECT_EQ(view["forced"]["15"]["installFile"], q->ForceTable().at("15").strInstallFile);
-    EXPECT_EQ(view["idle"]["14"]["name"], "Realtek Audio Driver");
+    EXPECT_EQ(view["idle"]["14"]["name"], "Onboard Audio Driver");
     ASSERT_EQ(view["notice"].size(), 1u);
     EXPECT_EQ(view["notice"][0]["id"], "45");
     EXPECT_EQ(view["notice"][0]["name"], "PD Controller Firmware");
@@ -132,7 +132,7 @@ TEST_F(DriverCheckTest, ClosedSwitchOffersEveryIdlePackageButTheInstalledOnes) {
 }
 
 TEST_F(DriverCheckTest, UpdatesDisabledAreReportedForEachIdlePackageAsItIsSorted) {
-    Configure({"Realtek Audio Driver"}, "enable=\"0\"");
+    Configure({"Onboard Audio Driver"}, "enable=\"0\"");
     ThreePackages();
     auto q = StartService();
     ASSERT_TRUE(WaitUntilIdle());  // the query thread read the configuration
@@ -161,7 +161,7 @@ TEST_F(DriverCheckTest, TheBiosMayGoIdleWhenAllowedAlthoughItsNameIsNotListed) {
 }
 
 TEST_F(DriverCheckTest, ForcedUpdatesOffInTheConfigurationEmptyTheForcedTable) {
-    Configure({"Realtek Audio Driver"}, "forceUpdate=\"0\"");
+    Configure({"Onboard Audio Driver"}, "forceUpdate=\"0\"");
     ThreePackages();
     auto q = StartService();
     enmUPGRADE_DRIVER_INFO earlier;
@@ -248,7 +248,7 @@ class DriverCheckRetryTest : public DriverCheckTest {
 protected:
     // The round starts at once and waits to ask the service again; the reporting thread's 2 s pass.
     std::unique_ptr<CKVAServerQuery> StartRound() {
-        Configure({"Realtek Audio Driver"}, "", "", 0);
+        Configure({"Onboard Audio Driver"}, "", "", 0);
         auto q = StartService();
         EXPECT_TRUE(WaitUntilIdle());
         Step(2000);

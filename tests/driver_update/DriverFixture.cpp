@@ -80,7 +80,7 @@ void CDriverTest::SetUp() {
     });
     ASSERT_TRUE(m_synergy->WaitForHub(std::chrono::milliseconds(5000)));
     m_appManager = std::make_unique<CRecordingPeer>(0xF0000);
-    Configure({"Realtek Audio Driver"});
+    Configure({"Onboard Audio Driver"});
     Agree(true);
     DE::Registry::SetValue(plat::kHKeyUsers, SettingKey(), L"checkupdate", plat::DWORD{1});
 }

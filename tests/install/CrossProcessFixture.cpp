@@ -34,7 +34,7 @@ void CCrossProcessTest::Configure(const std::string& url) {
     ASSERT_TRUE(std::regex_search(cfg, key, std::regex("publicKey=\"([^\"]+)\""))) << cfg;
     std::ofstream(file) << "<commoncfg><UpdateService url=\"" << url << "\" publicKey=\"" << key[1].str()
                         << "\"/><Update initTime=\"1\" queryPeriod=\"2\">"
-                        << "<IdleUpdate name=\"Realtek Audio Driver\"/></Update></commoncfg>";
+                        << "<IdleUpdate name=\"Onboard Audio Driver\"/></Update></commoncfg>";
     const std::wstring sid = VTPROCESS::GetCurrentUserSidstr();
     const std::wstring guide = sid + L"\\SOFTWARE\\Pilotdeck\\VTLoginGuide";
     DE::Registry::SetValue(plat::kHKeyUsers, guide, L"Protocol", std::wstring(L"1"));

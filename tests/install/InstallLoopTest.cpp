@@ -71,13 +71,13 @@ TEST_F(InstallLoopTest, OnePassInstallsForcedBeforeIdleInByteOrderAndRecordsEach
 
 TEST_F(InstallLoopTest, ARefusedPackageIsTriedAgainOnePassLater) {
     auto q = StartService();
-    Ready(*q, DRIVER_UPDATE_IDLE, "14", "Realtek Audio Driver");
+    Ready(*q, DRIVER_UPDATE_IDLE, "14", "Onboard Audio Driver");
     plat::SetOverride("battery", "5");
     StartLoop(*q);
     ASSERT_TRUE(LoopAsleep(*q, 1)) << q->InstallPasses() << " " << plat::CClock::Get().NextDeadlineIn();
     EXPECT_TRUE(m_installer->Requests().empty());
     EXPECT_EQ(q->IdleTable().at("14").state, PACKAGE_DOWNLOADED);
-    EXPECT_EQ(EventTexts(6001), (std::vector<std::string>{"DriverName Realtek Audio Driver;5|21|1"}));
+    EXPECT_EQ(EventTexts(6001), (std::vector<std::string>{"DriverName Onboard Audio Driver;5|21|1"}));
 
     plat::SetOverride("battery", "80");
     plat::CClock::Get().Advance(Ms(119999));

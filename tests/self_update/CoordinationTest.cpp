@@ -78,7 +78,7 @@ TEST_F(CoordinationTest, SystemStateFollowsTheSceneWordButNotWhenByte28IsSet) {
 
 TEST_F(CoordinationTest, FreeSceneStartsIdleDownloadsAgainForNewAndFailedEntriesOnly) {
     WriteCatalogue([](CCatalogueMaker& m) {
-        m.AddPackage("driver", "14", "Realtek Audio Driver", "6.0", 5);
+        m.AddPackage("driver", "14", "Onboard Audio Driver", "6.0", 5);
         m.AddPackage("driver", "19", "Audio Codec", "6.1", 5);
         m.AddPackage("driver", "20", "Card Reader", "1.2", 5);
     });
@@ -103,7 +103,7 @@ TEST_F(CoordinationTest, AnIgnoredPackageLeavesTheNoticeForTheExtrasAndTheNotice
     auto a = Package("15", "Wireless LAN Driver", 100);
     a.strCurVersion = "22.1";
     a.isInvolovedA = true;
-    auto b = Package("14", "Realtek Audio Driver", 100);
+    auto b = Package("14", "Onboard Audio Driver", 100);
     q->SetPopupDrivers({a, b});
     kvatest::CRecordingPeer doctor(ipc_endpoint::kDoctor);
     const int before = KVAAppUpdataXML::GetInstance()->NoticesRequested();

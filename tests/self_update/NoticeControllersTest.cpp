@@ -89,7 +89,7 @@ protected:
 
 TEST_F(NoticeControllersTest, DriverNoticeCloseOptionsStoreTheUsersChoice) {
     auto* notice = KVAAppUpdataXML::GetInstance();
-    auto b = Package("14", "Realtek Audio Driver", 100);
+    auto b = Package("14", "Onboard Audio Driver", 100);
     b.isInvolovedA = true;
     notice->SetDriverList({Package("15", "Wireless LAN Driver", 100), b});
     ASSERT_TRUE(notice->GetDriverItem());

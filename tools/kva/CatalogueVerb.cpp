@@ -68,7 +68,7 @@ void Make(const Options& o) {
     if (o.inventory) {
         // Older versions than the catalogue's, so every package is offered.
         for (auto [id, v, name] : {std::tuple{"15", "22.100.0.1", "Wireless LAN Driver"},
-                                   {"14", "6.0.9000.1", "Realtek Audio Driver"}, {"23", "1.0.10", "BIOS"},
+                                   {"14", "6.0.9000.1", "Onboard Audio Driver"}, {"23", "1.0.10", "BIOS"},
                                    {"45", "3.3.0", "PD Controller Firmware"}, {"0", "5.0.0.1", "Pilotdeck"},
                                    {"101", "1.9.0", "Diagnose Analysis"}})
             SetInstalledVersion(id, v, name);

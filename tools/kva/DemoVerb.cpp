@@ -79,9 +79,9 @@ bool SetDemoSettings() {
     doc.load_file(file.c_str());
     auto update = doc.child("commoncfg").child("Update");
     if (!update) return false;
-    update.append_child("IdleUpdate").append_attribute("name") = "Realtek Audio Driver";
+    update.append_child("IdleUpdate").append_attribute("name") = "Onboard Audio Driver";
     std::cout << "== the user's settings: agreement accepted, idle driver updates on; the configuration lets\n"
-              << "   \"Realtek Audio Driver\" update when idle (the other idle packages are offered in the notice)\n";
+              << "   \"Onboard Audio Driver\" update when idle (the other idle packages are offered in the notice)\n";
     return registry && doc.save_file(file.c_str());
 }
 

@@ -121,7 +121,7 @@ bool MakeSampleCatalogue(const fs::path& folder, const std::string& privatePem, 
     CCatalogueMaker maker(folder, privatePem);
     maker.SetPayloadSize(payloadBytes);
     maker.AddPackage("driver", "15", "Wireless LAN Driver", "22.200.0.6", 2)["policy"]["restartLevel1"] = true;
-    maker.AddPackage("driver", "14", "Realtek Audio Driver", "6.0.9500.1", 5);
+    maker.AddPackage("driver", "14", "Onboard Audio Driver", "6.0.9500.1", 5);
     auto& bios = maker.AddPackage("firmware", "23", "BIOS", "1.0.12", 2);
     bios["policy"]["restartLevel2"] = true;
     bios["policy"]["idleAllowed"] = true;

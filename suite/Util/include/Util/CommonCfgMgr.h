@@ -3,7 +3,7 @@
 //   <commoncfg>
 //     <UpdateService url="http://127.0.0.1:8731/" publicKey="(base64 of the raw Ed25519 key)"/>
 //     <Update enable="1" initTime="1" queryPeriod="240" forceUpdate="1" batteryPercent="30">
-//       <IdleUpdate name="Realtek Audio Driver"/>   <!-- packages allowed to update when idle -->
+//       <IdleUpdate name="Onboard Audio Driver"/>   <!-- packages allowed to update when idle -->
 //     </Update>
 //   </commoncfg>
 //

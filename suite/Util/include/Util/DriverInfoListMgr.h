@@ -3,7 +3,7 @@
 // before it. Read from suite::ConfigFolder() + "\\DriverCfg.xml":
 //
 //   <DriverCfg>
-//     <Driver id="14" appName="Realtek Audio" type="1">   <!-- type 2: firmware, else driver -->
+//     <Driver id="14" appName="Onboard Audio" type="1">   <!-- type 2: firmware, else driver -->
 //       <Depend id="1"/>                                   <!-- installed before this one -->
 //     </Driver>
 //   </DriverCfg>
