@@ -1,7 +1,11 @@
 // The short numbers of the data events the service reports (sent as 601000000 + n).
 #pragma once
 
+#include <cstdint>
+
 namespace evt {
+// The reported id of short number n is kEventBase + n.
+inline constexpr std::int64_t kEventBase = 601000000;
 inline constexpr int kDriverInstallFailed = 2005;
 inline constexpr int kDriverInstallTime = 2006;
 inline constexpr int kUpdateDisabled = 2009;

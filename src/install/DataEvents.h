@@ -9,10 +9,11 @@
 #include <vector>
 
 #include "driver_update/UpdateRecords.h"
+#include "install/DataEventIds.h"
 
 namespace kva_events {
 
-inline constexpr std::int64_t kEventBase = 601000000;
+inline constexpr std::int64_t kEventBase = evt::kEventBase;
 
 inline std::string ToText(const std::string& s) { return s; }
 inline std::string ToText(const char* s) { return s ? s : ""; }

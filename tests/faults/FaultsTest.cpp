@@ -347,7 +347,8 @@ TEST_F(FaultsTest, ADiskThatFillsDuringADownloadFailsItClearlyAndTheRetryResumes
         << Logs();
     const auto kept = Partials();
     for (const auto& [file, size] : cut) {
-        const auto at = std::find_if(kept.begin(), kept.end(), [&](const auto& k) { return k.first == file; });
+        // clang 14 cannot capture a structured binding.
+        const auto at = std::find_if(kept.begin(), kept.end(), [&name = file](const auto& k) { return k.first == name; });
         ASSERT_NE(at, kept.end()) << file << " is kept for the retry";
         if (size > 0) {
             EXPECT_EQ(at->second, size) << file << ": nothing written past the full disk";

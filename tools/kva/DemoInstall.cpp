@@ -13,7 +13,6 @@ namespace kva {
 
 namespace {
 
-constexpr std::int64_t kEventBase = 601000000;
 constexpr wchar_t kMeetingApp[] = L"classcons.exe";
 
 std::string Value(const DataEventRecord& e, std::size_t i) { return i < e.values.size() ? e.values[i] : ""; }
@@ -34,7 +33,7 @@ bool DescribeInstallEvent(const DataEventRecord& e, CInstallOutcome* out) {
     // 2005: "name;version;type", setup result, exit code. 2006: "name;version;type;result;exit code", ms.
     const std::string what = Value(e, 1);
     out->name = what.substr(0, what.find(';'));
-    switch (e.eventId - kEventBase) {
+    switch (e.eventId - evt::kEventBase) {
         case evt::kDriverInstallFailed:
             out->text = "install failed: setup result " + Value(e, 2) + ", installer exit code " + Value(e, 3);
             return true;

@@ -11,7 +11,6 @@ namespace kva {
 
 namespace {
 
-constexpr std::int64_t kEventBase = 601000000;
 
 // What of a package's story the demo tells: why it waits or was refused, and what went wrong with
 // a download. The rest is told from the tables and the events.
@@ -80,7 +79,7 @@ void CDemoStory::ReadEvents(std::ostream& out) {
     for (const auto& e : CBIDataReport::GetInstance()->Events(std::nullopt, m_lastEvent)) {
         m_lastEvent = e.seq;
         if (m_verbose) PrintRawEvent(e, out);
-        if (e.eventId == kEventBase + evt::kCheckRound) {
+        if (e.eventId == evt::kEventBase + evt::kCheckRound) {
             out << "\n-- round " << ++m_rounds << " " << std::string(40, '-') << std::endl;
             continue;
         }
