@@ -60,6 +60,8 @@ CInstallerPeer::CInstallerPeer(Print print) : m_print(std::move(print)) {}
 
 CInstallerPeer::~CInstallerPeer() {
     m_stop.Set();  // a late answer or a long install stops waiting
+    // Close first: a running callback still answers through m_client, and no callback runs after it.
+    if (m_client) m_client->Close();
     m_client.reset();
 }
 

@@ -37,7 +37,11 @@ std::string Quote(const std::string& s) { return "\"" + s + "\""; }
 CMsgCentrePeer::CMsgCentrePeer(Print print) : m_print(std::move(print)) {}
 
 // The client goes first: its threads run the callbacks, which use the members declared after it.
-CMsgCentrePeer::~CMsgCentrePeer() { m_client.reset(); }
+CMsgCentrePeer::~CMsgCentrePeer() {
+    // Close first: a running callback may still use m_client, and no callback runs after it.
+    if (m_client) m_client->Close();
+    m_client.reset();
+}
 
 bool CMsgCentrePeer::Start() {
     m_client = std::make_unique<CIPCMessageClient>(ipc_endpoint::kMessageCentre, true, false);
