@@ -9,6 +9,7 @@
 #include "kva/platform/Machine.h"
 #include "kva/platform/Paths.h"
 #include "../common/FactOverrides.h"
+#include "../common/NearestFolder.h"
 
 namespace plat {
 
@@ -58,9 +59,7 @@ bool GetPowerStatus(PowerStatus* status) {
 
 bool GetDiskFreeSpace(std::string_view folder, std::uint64_t* freeToCaller, std::uint64_t* totalBytes,
                       std::uint64_t* totalFree) {
-    std::filesystem::path p = ToHostPath(folder);
-    std::error_code ec;
-    while (!p.empty() && !std::filesystem::exists(p, ec) && p != p.parent_path()) p = p.parent_path();
+    const std::filesystem::path p = folders::NearestExistingFolder(ToHostPath(folder));
     struct statvfs vfs {};
     if (p.empty() || statvfs(p.c_str(), &vfs) != 0) {
         SetLastError(kErrorPathNotFound);

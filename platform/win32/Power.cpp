@@ -3,6 +3,7 @@
 #include <filesystem>
 
 #include "../common/FactOverrides.h"
+#include "../common/NearestFolder.h"
 #include "Win32.h"
 #include "kva/platform/Paths.h"
 
@@ -27,10 +28,7 @@ bool GetPowerStatus(PowerStatus* status) {
 
 bool GetDiskFreeSpace(std::string_view folder, std::uint64_t* freeToCaller, std::uint64_t* totalBytes,
                       std::uint64_t* totalFree) {
-    // The folder may not exist yet (a download folder about to be made): ask its nearest ancestor.
-    std::filesystem::path p = ToHostPath(folder);
-    std::error_code ec;
-    while (!p.empty() && !std::filesystem::exists(p, ec) && p != p.parent_path()) p = p.parent_path();
+    const std::filesystem::path p = folders::NearestExistingFolder(ToHostPath(folder));
     ULARGE_INTEGER avail{}, total{}, free{};
     if (p.empty() || !::GetDiskFreeSpaceExW(p.wstring().c_str(), &avail, &total, &free)) {
         if (p.empty()) ::SetLastError(ERROR_PATH_NOT_FOUND);

@@ -133,6 +133,15 @@ protected:
         }
         return found;
     }
+    // Waits until a package is partly downloaded: the moment the faults below strike.
+    bool WaitForPartialData(std::chrono::milliseconds timeout = std::chrono::milliseconds(10000)) const {
+        return kvatest::Eventually(
+            [&] {
+                const auto p = Partials();
+                return !p.empty() && p.front().second > 0;
+            },
+            timeout);
+    }
     // The package id of a file in a download folder ("<id>_<version>").
     static std::string IdOf(const fs::path& file) {
         const std::string folder = file.parent_path().filename().string();
@@ -264,10 +273,7 @@ TEST_F(FaultsTest, AHostKilledMidDownloadResumesFromThePartialFileAndFinishesOnc
     // The scaled clock shortens the download's back-off before it gives up; the next round is a
     // minute of real time away.
     const std::string host = Start(Kva(Machine()) + " --time-scale 60 host");
-    ASSERT_TRUE(kvatest::Eventually([&] {
-        const auto p = Partials();
-        return !p.empty() && p.front().second > 0;
-    })) << Logs();
+    ASSERT_TRUE(WaitForPartialData()) << Logs();
     Run("kill -9 " + host + " " + m_servePid);
     const auto cut = Partials();
     ASSERT_FALSE(cut.empty());
@@ -291,10 +297,7 @@ TEST_F(FaultsTest, AServiceKilledMidDownloadFailsItAndTheNextStartResumesIt) {
     // The scaled clock shortens the download's back-off before it gives up; the next round is a
     // minute of real time away.
     const std::string host = Start(Kva(Machine()) + " --time-scale 60 host");
-    ASSERT_TRUE(kvatest::Eventually([&] {
-        const auto p = Partials();
-        return !p.empty() && p.front().second > 0;
-    })) << Logs();
+    ASSERT_TRUE(WaitForPartialData()) << Logs();
     const std::string id = IdOf(Partials().front().first);
     Run("kill -9 " + m_servePid);
     ASSERT_TRUE(kvatest::Eventually([&] { return Count("download of driver id " + id + " failed") == 1; },
@@ -326,13 +329,7 @@ TEST_F(FaultsTest, ADiskThatFillsDuringADownloadFailsItClearlyAndTheRetryResumes
     ASSERT_TRUE(ServeStalling("60"));
     // On this scale the download's back-off before it gives up (15 s) outlasts the service's restart.
     const std::string host = StartWithStatus(Kva(Machine()) + " --time-scale 10 host", "host1");
-    ASSERT_TRUE(kvatest::Eventually(
-        [&] {
-            const auto p = Partials();
-            return !p.empty() && p.front().second > 0;
-        },
-        std::chrono::seconds(30)))
-        << Logs();
+    ASSERT_TRUE(WaitForPartialData(std::chrono::seconds(30))) << Logs();
     const auto cut = Partials();
     const std::string id = IdOf(cut.front().first);  // the one with data
     ASSERT_EQ(Run(Kva(Machine()) + " machine set disk-free 0"), 0);
