@@ -78,8 +78,10 @@ std::wstring Format(const std::wstring& pattern, const std::vector<icu::Formatta
 }  // namespace
 
 UICulture* UICulture::GetInstance() {
-    static UICulture instance;
-    return &instance;
+    // Never destroyed: threads of other singletons (the tips library's answer worker) may still ask
+    // for a text while the process's statics are being destroyed at exit.
+    static UICulture* const instance = new UICulture();
+    return instance;
 }
 
 UICulture::UICulture() : m_impl(std::make_unique<Impl>()) {}
