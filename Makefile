@@ -61,9 +61,10 @@ fuzz: build
 	  $$f -max_total_time=$(FUZZ_SECONDS) -print_final_stats=1 $(BUILD)/corpus/$$(basename $$f); \
 	done
 
+# LeakSanitizer is told about OpenSSL's allocations that live as long as the process.
 check-asan:
 	@$(MAKE) --no-print-directory build PRESET=asan
-	@ctest --preset asan -j $(JOBS)
+	@LSAN_OPTIONS=suppressions=$(CURDIR)/.ci/lsan.supp ctest --preset asan -j $(JOBS)
 
 check-tsan:
 	@$(MAKE) --no-print-directory build PRESET=tsan
