@@ -2,6 +2,8 @@
 
 #include <nlohmann/json.hpp>
 
+#include "Util/MemberList.h"
+
 namespace {
 
 using Json = nlohmann::ordered_json;
@@ -17,6 +19,14 @@ void Take(const Json& j, const char* key, T& out) {
     }
 }
 
+// The members whose JSON key is their name, in the order the message carries them; the process list
+// has a form of its own.
+template <class Visit>
+void MessageMembers(Visit&& visit) {
+    KVA_FOR_EACH_MEMBER(visit, id, strCurVersion, strNextVersion, isInvolovedA, updatetype, file, timeout,
+                        fileSize);
+}
+
 std::uint32_t ReadU32(const char* p) {
     std::uint32_t v = 0;
     for (int i = 3; i >= 0; --i) v = (v << 8) | static_cast<std::uint8_t>(p[i]);
@@ -29,14 +39,7 @@ std::string _SETUP_DRIVER_MSG::ToJson() const {
     Json processes = Json::array();
     for (const auto& [name, description] : process_list) processes.push_back({{"name", name}, {"description", description}});
     Json j;
-    j["id"] = id;
-    j["strCurVersion"] = strCurVersion;
-    j["strNextVersion"] = strNextVersion;
-    j["isInvolovedA"] = isInvolovedA;
-    j["updatetype"] = updatetype;
-    j["file"] = file;
-    j["timeout"] = timeout;
-    j["fileSize"] = fileSize;
+    MessageMembers([&](const char* key, auto member) { j[key] = member(*this); });
     j["process_list"] = std::move(processes);
     j["logdir_list"] = logdir_list;
     return j.dump(-1, ' ', false, Json::error_handler_t::replace);
@@ -46,14 +49,7 @@ _SETUP_DRIVER_MSG _SETUP_DRIVER_MSG::FromJson(const std::string& text) {
     _SETUP_DRIVER_MSG m;
     const Json j = Json::parse(text, nullptr, false);
     if (!j.is_object()) return m;
-    Take(j, "id", m.id);
-    Take(j, "strCurVersion", m.strCurVersion);
-    Take(j, "strNextVersion", m.strNextVersion);
-    Take(j, "isInvolovedA", m.isInvolovedA);
-    Take(j, "updatetype", m.updatetype);
-    Take(j, "file", m.file);
-    Take(j, "timeout", m.timeout);
-    Take(j, "fileSize", m.fileSize);
+    MessageMembers([&](const char* key, auto member) { Take(j, key, member(m)); });
     Take(j, "logdir_list", m.logdir_list);
     auto list = j.find("process_list");
     if (list != j.end() && list->is_array()) {

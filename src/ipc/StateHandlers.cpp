@@ -30,15 +30,7 @@ constexpr int kFromSysStateIdle = 5;  // "5": the idle road, in event 3011
 
 // The fields a table entry shares with the package description it came from.
 _TOBEUPDATE_DRIVER_INFO ToPackage(const std::string& id, const enmUPGRADE_DRIVER_INFO& e) {
-    _TOBEUPDATE_DRIVER_INFO p;
-    p.strDriverID = id;
-    p.strDriverName = e.strDriverName;
-    p.strCurVersion = e.strCurVersion;
-    p.versionInfo.strNextVersion = e.strNextVersion;
-    p.versionInfo.strNextVersionID = e.strNextVersionID;
-    p.versionInfo.strUrl = e.strUrl;
-    p.versionInfo.strVersionType = e.strVersionType;
-    p.versionInfo.FileSize = e.FileSize;
+    _TOBEUPDATE_DRIVER_INFO p = PackageFromRecord(id, e);
     p.policy.restartLevel1 = e.restartLevel1;
     p.policy.restartLevel2 = e.restartLevel2;
     p.hashInfo = e.hashInfo;

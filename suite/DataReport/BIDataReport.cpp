@@ -31,13 +31,7 @@ struct CBIDataReport::Impl {
     }
 };
 
-CBIDataReport* CBIDataReport::GetInstance() {
-    static CBIDataReport instance;
-    return &instance;
-}
-
-CBIDataReport::CBIDataReport() : m_impl(std::make_unique<Impl>()) {}
-CBIDataReport::~CBIDataReport() = default;
+CBIDataReport* CBIDataReport::GetInstance() { return &TheInstance(); }
 
 bool CBIDataReport::Report(std::int64_t eventId, const std::vector<std::string>& values) {
     // Values are the suite's own text; invalid UTF-8 is replaced rather than refused.

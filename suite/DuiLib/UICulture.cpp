@@ -77,15 +77,7 @@ std::wstring Format(const std::wstring& pattern, const std::vector<icu::Formatta
 
 }  // namespace
 
-UICulture* UICulture::GetInstance() {
-    // Never destroyed: threads of other singletons (the tips library's answer worker) may still ask
-    // for a text while the process's statics are being destroyed at exit.
-    static UICulture* const instance = new UICulture();
-    return instance;
-}
-
-UICulture::UICulture() : m_impl(std::make_unique<Impl>()) {}
-UICulture::~UICulture() = default;
+UICulture* UICulture::GetInstance() { return &TheInstance(); }
 
 std::filesystem::path UICulture::ResourceFolder() {
     if (const char* env = std::getenv("KVA_RES"); env && *env) return env;

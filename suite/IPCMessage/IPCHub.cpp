@@ -11,6 +11,7 @@
 
 #include "IPCMessage/HubRouter.h"
 #include "IPCMessage/IPCFrame.h"
+#include "Util/MemberList.h"
 #include "ZmqSupport.h"
 #include "kva/platform/Log.h"
 
@@ -361,15 +362,9 @@ bool CHub::Running() const { return m_impl->running; }
 const std::string& CHub::Endpoint() const { return m_impl->endpoint; }
 
 CHubStats CHub::Stats() const {
-    const Impl& d = *m_impl;
-    CHubStats s;
-    s.items = d.items.load();
-    s.deliveries = d.deliveries.load();
-    s.dropped = d.dropped.load();
-    s.queueFull = d.queueFull.load();
-    s.refused = d.refused.load();
-    s.connections = d.connections.load();
-    return s;
+    return suite::LoadMembers<CHubStats>(*m_impl, [](auto&& visit) {
+        KVA_FOR_EACH_MEMBER(visit, items, deliveries, dropped, queueFull, refused, connections);
+    });
 }
 
 bool CHub::WaitForEndpoint(std::int32_t endpointId, std::size_t count, std::chrono::milliseconds realTimeout) const {

@@ -17,6 +17,7 @@
 
 #include "IPCMessage/IPCEndpoint.h"
 #include "IPCMessage/IPCFrame.h"
+#include "Util/MemberList.h"
 #include "ZmqSupport.h"
 #include "kva/platform/Clock.h"
 #include "kva/platform/Log.h"
@@ -799,13 +800,7 @@ bool CIPCMessageClient::WaitForHub(std::chrono::milliseconds realTimeout) {
 }
 
 CIPCClientStats CIPCMessageClient::Stats() const {
-    const Impl& d = *m_impl;
-    CIPCClientStats s;
-    s.posted = d.posted.load();
-    s.refused = d.refused.load();
-    s.received = d.received.load();
-    s.unhandled = d.unhandled.load();
-    s.callbackErrors = d.callbackErrors.load();
-    s.malformed = d.malformed.load();
-    return s;
+    return suite::LoadMembers<CIPCClientStats>(*m_impl, [](auto&& visit) {
+        KVA_FOR_EACH_MEMBER(visit, posted, refused, received, unhandled, callbackErrors, malformed);
+    });
 }

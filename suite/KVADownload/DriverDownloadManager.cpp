@@ -10,6 +10,7 @@
 #include "Internal.h"
 #include "KVADownload/Folders.h"
 #include "KVADownload/ZipArchive.h"
+#include "Util/Ed25519.h"
 #include "kva/platform/File.h"
 #include "kva/platform/Log.h"
 #include "kva/platform/Paths.h"
@@ -60,16 +61,6 @@ bool TargetOf(const download_param& p, fs::path* target) {
         return false;
     *target = plat::ToHostPath(p.strFilepath);
     return true;
-}
-
-std::string Hex(const unsigned char* d, unsigned n) {
-    static const char* digits = "0123456789abcdef";
-    std::string s;
-    for (unsigned i = 0; i < n; ++i) {
-        s.push_back(digits[d[i] >> 4]);
-        s.push_back(digits[d[i] & 15]);
-    }
-    return s;
 }
 
 bool IsSha256(const std::string& algo) { return plat::EqualsNoCase(algo, "SHA256") || plat::EqualsNoCase(algo, "SHA-256"); }
@@ -282,7 +273,7 @@ Outcome CTransfer::Complete() {
     unsigned char digest[EVP_MAX_MD_SIZE];
     unsigned len = 0;
     EVP_DigestFinal_ex(m_sha, digest, &len);
-    const std::string got = Hex(digest, len);
+    const std::string got = kvasig::HexEncode(digest, len);
     m_file.Close();
     std::error_code ec;
     if (!p.strHash.empty() && !plat::EqualsNoCase(got, p.strHash)) {

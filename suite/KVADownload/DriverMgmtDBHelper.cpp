@@ -26,6 +26,22 @@ Db Open() {
     return Db(raw, sqlite3_close_v2);
 }
 
+// The history database and one statement on it; false when either could not be had.
+struct CQuery {
+    Db db;
+    Stmt stmt;
+    explicit operator bool() const { return db && stmt; }
+};
+
+CQuery Query(const char* sql) {
+    CQuery q{Open(), Stmt(nullptr, sqlite3_finalize)};
+    if (!q.db) return q;
+    sqlite3_stmt* raw = nullptr;
+    sqlite3_prepare_v2(q.db.get(), sql, -1, &raw, nullptr);
+    q.stmt.reset(raw);
+    return q;
+}
+
 std::string Text(sqlite3_stmt* s, int col) {
     const auto* t = sqlite3_column_text(s, col);
     return t ? reinterpret_cast<const char*>(t) : "";
@@ -39,15 +55,11 @@ DriverMgmtDBHelper* DriverMgmtDBHelper::GetInstance() {
 }
 
 bool DriverMgmtDBHelper::InsertFinishedUpdateItems(finished_update_package& item) {
-    Db db = Open();
-    if (!db) return false;
-    sqlite3_stmt* raw = nullptr;
-    sqlite3_prepare_v2(db.get(),
-                       "INSERT INTO finished_update (driver_id, day_start_text, aux, file_size, cur_version,"
-                       " next_version, day_start) VALUES (?,?,?,?,?,?,?)",
-                       -1, &raw, nullptr);
-    Stmt stmt(raw, sqlite3_finalize);
-    if (!stmt) return false;
+    const CQuery q = Query(
+        "INSERT INTO finished_update (driver_id, day_start_text, aux, file_size, cur_version, next_version,"
+        " day_start) VALUES (?,?,?,?,?,?,?)");
+    if (!q) return false;
+    sqlite3_stmt* raw = q.stmt.get();
     sqlite3_bind_text(raw, 1, item.strDriverID.c_str(), -1, SQLITE_TRANSIENT);
     sqlite3_bind_text(raw, 2, item.strDayStart.c_str(), -1, SQLITE_TRANSIENT);
     sqlite3_bind_text(raw, 3, item.strAux.c_str(), -1, SQLITE_TRANSIENT);
@@ -56,7 +68,8 @@ bool DriverMgmtDBHelper::InsertFinishedUpdateItems(finished_update_package& item
     sqlite3_bind_text(raw, 6, item.strNextVersion.c_str(), -1, SQLITE_TRANSIENT);
     sqlite3_bind_int64(raw, 7, item.dayStart);
     if (sqlite3_step(raw) != SQLITE_DONE) {
-        KVA_LOG_ERROR("cannot record the update of driver id " << item.strDriverID << ": " << sqlite3_errmsg(db.get()));
+        KVA_LOG_ERROR("cannot record the update of driver id " << item.strDriverID << ": "
+                                                               << sqlite3_errmsg(q.db.get()));
         return false;
     }
     return true;
@@ -64,15 +77,11 @@ bool DriverMgmtDBHelper::InsertFinishedUpdateItems(finished_update_package& item
 
 std::vector<finished_update_package> DriverMgmtDBHelper::GetFinishedUpdateItems(int limit) {
     std::vector<finished_update_package> rows;
-    Db db = Open();
-    if (!db) return rows;
-    sqlite3_stmt* raw = nullptr;
-    sqlite3_prepare_v2(db.get(),
-                       "SELECT driver_id, day_start_text, aux, file_size, cur_version, next_version, day_start"
-                       " FROM finished_update ORDER BY row DESC LIMIT ?",
-                       -1, &raw, nullptr);
-    Stmt stmt(raw, sqlite3_finalize);
-    if (!stmt) return rows;
+    const CQuery q = Query(
+        "SELECT driver_id, day_start_text, aux, file_size, cur_version, next_version, day_start"
+        " FROM finished_update ORDER BY row DESC LIMIT ?");
+    if (!q) return rows;
+    sqlite3_stmt* raw = q.stmt.get();
     sqlite3_bind_int(raw, 1, limit);
     while (sqlite3_step(raw) == SQLITE_ROW) {
         finished_update_package r;

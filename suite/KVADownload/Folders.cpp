@@ -224,15 +224,7 @@ bool CDetectedFolderMgr::DownloadXML(const download_param& param) const {
             }
         }
     }
-    _TOBEUPDATE_DRIVER_INFO info;
-    info.strDriverID = m_id;
-    info.strDriverName = param.strDriverName;
-    info.strCurVersion = param.strCurVersion;
-    info.versionInfo.strNextVersion = param.strNextVersion;
-    info.versionInfo.strNextVersionID = param.strNextVersionID;
-    info.versionInfo.strUrl = param.strUrl;
-    info.versionInfo.strVersionType = param.strVersionType;
-    info.versionInfo.FileSize = param.FileSize;
+    _TOBEUPDATE_DRIVER_INFO info = PackageFromRecord(m_id, param);
     info.hashInfo.strHashAlgo = param.strHashAlgo;
     info.hashInfo.strHash = param.strHash;
     info.policy.updateType = param.upateType;

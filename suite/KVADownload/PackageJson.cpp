@@ -1,6 +1,7 @@
 #include "JsonTake.h"
 #include "KVADownload/PackageJson.h"
 
+#include "Util/MemberList.h"
 #include "kva/platform/Text.h"
 
 namespace {
@@ -14,6 +15,37 @@ const json& Sub(const json& obj, const char* key) {
     return it != obj.end() && it->is_object() ? *it : empty;
 }
 
+// The members whose JSON key is their name, one list per nested record; textByKey has a form of
+// its own.
+template <class Visit>
+void PackageMembers(Visit&& visit) {
+    KVA_FOR_EACH_MEMBER(visit, strDriverID, strDriverName, strCurVersion, auxValue, strAux1, auxList, strAux2,
+                        isInvolovedA);
+}
+template <class Visit>
+void VersionMembers(Visit&& visit) {
+    KVA_FOR_EACH_MEMBER(visit, strAux3, strNextVersion, strNextVersionID, strUrl, strAux4, strVersionType,
+                        FileSize);
+}
+template <class Visit>
+void PolicyMembers(Visit&& visit) {
+    KVA_FOR_EACH_MEMBER(visit, updateType, restartLevel1, restartLevel2, flagAux1, flagAux2, forceFlag,
+                        idleAllowed, strAux5, auxList2, processList, auxList3);
+}
+template <class Visit>
+void HashMembers(Visit&& visit) {
+    KVA_FOR_EACH_MEMBER(visit, strAux6, auxSize, strHashAlgo, strHash);
+}
+
+template <class Record>
+auto WriteInto(json& into, const Record& from) {
+    return [&into, &from](const char* key, auto member) { into[key] = member(from); };
+}
+template <class Record>
+auto ReadFrom(const json& from, Record& into) {
+    return [&from, &into](const char* key, auto member) { Take(from, key, member(into)); };
+}
+
 }  // namespace
 
 json PackageToJson(const _TOBEUPDATE_DRIVER_INFO& p) {
@@ -25,70 +57,21 @@ json PackageToJson(const _TOBEUPDATE_DRIVER_INFO& p) {
         for (const auto& [name, desc] : pairs) list.push_back(json::array({name, desc}));
     }
     json out = json::object();
-    out["strDriverID"] = p.strDriverID;
-    out["strDriverName"] = p.strDriverName;
-    out["strCurVersion"] = p.strCurVersion;
-    out["auxValue"] = p.auxValue;
-    out["strAux1"] = p.strAux1;
-    json& version = out["versionInfo"] = json::object();
-    version["strAux3"] = p.versionInfo.strAux3;
-    version["strNextVersion"] = p.versionInfo.strNextVersion;
-    version["strNextVersionID"] = p.versionInfo.strNextVersionID;
-    version["strUrl"] = p.versionInfo.strUrl;
-    version["strAux4"] = p.versionInfo.strAux4;
-    version["strVersionType"] = p.versionInfo.strVersionType;
-    version["FileSize"] = p.versionInfo.FileSize;
+    PackageMembers(WriteInto(out, p));
+    VersionMembers(WriteInto(out["versionInfo"] = json::object(), p.versionInfo));
     json& policy = out["policy"] = json::object();
-    policy["updateType"] = p.policy.updateType;
-    policy["restartLevel1"] = p.policy.restartLevel1;
-    policy["restartLevel2"] = p.policy.restartLevel2;
-    policy["flagAux1"] = p.policy.flagAux1;
-    policy["flagAux2"] = p.policy.flagAux2;
-    policy["forceFlag"] = p.policy.forceFlag;
-    policy["idleAllowed"] = p.policy.idleAllowed;
-    policy["strAux5"] = p.policy.strAux5;
-    policy["auxList2"] = p.policy.auxList2;
-    policy["processList"] = p.policy.processList;
-    policy["auxList3"] = p.policy.auxList3;
+    PolicyMembers(WriteInto(policy, p.policy));
     policy["textByKey"] = std::move(textByKey);
-    out["auxList"] = p.auxList;
-    out["strAux2"] = p.strAux2;
-    json& hash = out["hashInfo"] = json::object();
-    hash["strAux6"] = p.hashInfo.strAux6;
-    hash["auxSize"] = p.hashInfo.auxSize;
-    hash["strHashAlgo"] = p.hashInfo.strHashAlgo;
-    hash["strHash"] = p.hashInfo.strHash;
-    out["isInvolovedA"] = p.isInvolovedA;
+    HashMembers(WriteInto(out["hashInfo"] = json::object(), p.hashInfo));
     return out;
 }
 
 bool PackageFromJson(const json& obj, _TOBEUPDATE_DRIVER_INFO& p) {
     if (!obj.is_object()) return false;
-    Take(obj, "strDriverID", p.strDriverID);
-    Take(obj, "strDriverName", p.strDriverName);
-    Take(obj, "strCurVersion", p.strCurVersion);
-    Take(obj, "auxValue", p.auxValue);
-    Take(obj, "strAux1", p.strAux1);
-    const json& v = Sub(obj, "versionInfo");
-    Take(v, "strAux3", p.versionInfo.strAux3);
-    Take(v, "strNextVersion", p.versionInfo.strNextVersion);
-    Take(v, "strNextVersionID", p.versionInfo.strNextVersionID);
-    Take(v, "strUrl", p.versionInfo.strUrl);
-    Take(v, "strAux4", p.versionInfo.strAux4);
-    Take(v, "strVersionType", p.versionInfo.strVersionType);
-    Take(v, "FileSize", p.versionInfo.FileSize);
+    PackageMembers(ReadFrom(obj, p));
+    VersionMembers(ReadFrom(Sub(obj, "versionInfo"), p.versionInfo));
     const json& pol = Sub(obj, "policy");
-    Take(pol, "updateType", p.policy.updateType);
-    Take(pol, "restartLevel1", p.policy.restartLevel1);
-    Take(pol, "restartLevel2", p.policy.restartLevel2);
-    Take(pol, "flagAux1", p.policy.flagAux1);
-    Take(pol, "flagAux2", p.policy.flagAux2);
-    Take(pol, "forceFlag", p.policy.forceFlag);
-    Take(pol, "idleAllowed", p.policy.idleAllowed);
-    Take(pol, "strAux5", p.policy.strAux5);
-    Take(pol, "auxList2", p.policy.auxList2);
-    Take(pol, "processList", p.policy.processList);
-    Take(pol, "auxList3", p.policy.auxList3);
+    PolicyMembers(ReadFrom(pol, p.policy));
     for (const auto& [type, list] : Sub(pol, "textByKey").items()) {
         if (!list.is_array()) continue;
         auto& pairs = p.policy.textByKey[type];
@@ -96,14 +79,7 @@ bool PackageFromJson(const json& obj, _TOBEUPDATE_DRIVER_INFO& p) {
             if (e.is_array() && e.size() == 2 && e[0].is_string() && e[1].is_string())
                 pairs.emplace_back(e[0].get<std::string>(), e[1].get<std::string>());
     }
-    Take(obj, "auxList", p.auxList);
-    Take(obj, "strAux2", p.strAux2);
-    const json& h = Sub(obj, "hashInfo");
-    Take(h, "strAux6", p.hashInfo.strAux6);
-    Take(h, "auxSize", p.hashInfo.auxSize);
-    Take(h, "strHashAlgo", p.hashInfo.strHashAlgo);
-    Take(h, "strHash", p.hashInfo.strHash);
-    Take(obj, "isInvolovedA", p.isInvolovedA);
+    HashMembers(ReadFrom(Sub(obj, "hashInfo"), p.hashInfo));
     return true;
 }
 

@@ -357,11 +357,7 @@ std::string GetQOTAID() {
     if (!id.empty()) return id;
     unsigned char raw[16];
     if (RAND_bytes(raw, sizeof(raw)) != 1) return {};
-    static const char* hex = "0123456789abcdef";
-    for (unsigned char c : raw) {
-        id.push_back(hex[c >> 4]);
-        id.push_back(hex[c & 15]);
-    }
+    id = kvasig::HexEncode(raw, sizeof(raw));
     if (!WriteMachineString(kLibraryKey, L"QOTAID", id)) KVA_LOG_ERROR("cannot keep the OTA identifier");
     return id;
 }

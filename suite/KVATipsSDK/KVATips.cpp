@@ -12,54 +12,26 @@ TipsBase::TipsBase(int id, std::wstring owner, int kind) : m_id(id), m_owner(std
 
 TipsBase::~TipsBase() = default;
 
-void TipsBase::SetTitleTxt(const std::wstring& text) {
-    std::lock_guard lock(m_mtx);
-    m_f.title = text;
-}
-void TipsBase::SetMode(int mode) {
-    std::lock_guard lock(m_mtx);
-    m_f.mode = mode;
-}
-void TipsBase::SetLevel(int level) {
-    std::lock_guard lock(m_mtx);
-    m_f.level = level;
-}
+void TipsBase::SetTitleTxt(const std::wstring& text) { Put(&Fields::title, text); }
+void TipsBase::SetMode(int mode) { Put(&Fields::mode, mode); }
+void TipsBase::SetLevel(int level) { Put(&Fields::level, level); }
 void TipsBase::SetCloseOption(const std::vector<std::wstring>& options) {
-    std::lock_guard lock(m_mtx);
-    m_f.closeOptions = options;
+    Put(&Fields::closeOptions, options);
 }
-void TipsBase::SetTitleIcon(const std::wstring& icon) {
-    std::lock_guard lock(m_mtx);
-    m_f.icon = icon;
-}
+void TipsBase::SetTitleIcon(const std::wstring& icon) { Put(&Fields::icon, icon); }
 void TipsBase::SetReplyCallback(ReplyCallback callback) {
     std::lock_guard lock(m_mtx);
     m_reply = std::move(callback);
 }
-std::wstring TipsBase::GetTitleTxt() const {
-    std::lock_guard lock(m_mtx);
-    return m_f.title;
-}
-std::vector<std::wstring> TipsBase::GetCloseOption() const {
-    std::lock_guard lock(m_mtx);
-    return m_f.closeOptions;
-}
-std::wstring TipsBase::GetTitleIcon() const {
-    std::lock_guard lock(m_mtx);
-    return m_f.icon;
-}
+std::wstring TipsBase::GetTitleTxt() const { return Read(&Fields::title); }
+std::vector<std::wstring> TipsBase::GetCloseOption() const { return Read(&Fields::closeOptions); }
+std::wstring TipsBase::GetTitleIcon() const { return Read(&Fields::icon); }
 ReplyCallback TipsBase::GetReplyCallback() const {
     std::lock_guard lock(m_mtx);
     return m_reply;
 }
-int TipsBase::GetMode() const {
-    std::lock_guard lock(m_mtx);
-    return m_f.mode;
-}
-int TipsBase::GetLevel() const {
-    std::lock_guard lock(m_mtx);
-    return m_f.level;
-}
+int TipsBase::GetMode() const { return Read(&Fields::mode); }
+int TipsBase::GetLevel() const { return Read(&Fields::level); }
 
 std::string TipsBase::Serialize(bool update) const {
     using plat::ToUtf8;
@@ -86,50 +58,17 @@ std::string TipsBase::Serialize(bool update) const {
     return j.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace);
 }
 
-void TipsNormal::SetContentTxt(const std::wstring& text) {
-    std::lock_guard lock(m_mtx);
-    m_f.content = text;
-}
-void TipsNormal::SetItems(const std::vector<TipsItem>& items) {
-    std::lock_guard lock(m_mtx);
-    m_f.items = items;
-}
-void TipsNormal::SetDescription(const std::wstring& text) {
-    std::lock_guard lock(m_mtx);
-    m_f.description = text;
-}
-void TipsNormal::SetDescriptionLevel(int level) {
-    std::lock_guard lock(m_mtx);
-    m_f.descriptionLevel = level;
-}
-void TipsNormal::SetBtnTxt(const std::wstring& text) {
-    std::lock_guard lock(m_mtx);
-    m_f.button = text;
-}
-std::wstring TipsNormal::GetContentTxt() const {
-    std::lock_guard lock(m_mtx);
-    return m_f.content;
-}
-std::vector<TipsItem> TipsNormal::GetItems() const {
-    std::lock_guard lock(m_mtx);
-    return m_f.items;
-}
-std::wstring TipsNormal::GetDescription() const {
-    std::lock_guard lock(m_mtx);
-    return m_f.description;
-}
-std::wstring TipsNormal::GetBtnTxt() const {
-    std::lock_guard lock(m_mtx);
-    return m_f.button;
-}
+void TipsNormal::SetContentTxt(const std::wstring& text) { Put(&Fields::content, text); }
+void TipsNormal::SetItems(const std::vector<TipsItem>& items) { Put(&Fields::items, items); }
+void TipsNormal::SetDescription(const std::wstring& text) { Put(&Fields::description, text); }
+void TipsNormal::SetDescriptionLevel(int level) { Put(&Fields::descriptionLevel, level); }
+void TipsNormal::SetBtnTxt(const std::wstring& text) { Put(&Fields::button, text); }
+std::wstring TipsNormal::GetContentTxt() const { return Read(&Fields::content); }
+std::vector<TipsItem> TipsNormal::GetItems() const { return Read(&Fields::items); }
+std::wstring TipsNormal::GetDescription() const { return Read(&Fields::description); }
+std::wstring TipsNormal::GetBtnTxt() const { return Read(&Fields::button); }
 
-void TipsProcess::SetProcess(int percent) {
-    std::lock_guard lock(m_mtx);
-    m_f.process = std::clamp(percent, 0, 100);
-}
-int TipsProcess::GetProcess() const {
-    std::lock_guard lock(m_mtx);
-    return m_f.process;
-}
+void TipsProcess::SetProcess(int percent) { Put(&Fields::process, std::clamp(percent, 0, 100)); }
+int TipsProcess::GetProcess() const { return Read(&Fields::process); }
 
 }  // namespace vtr::tips_sdk

@@ -65,13 +65,7 @@ struct CCommonCfgMgr::Impl {
     }
 };
 
-CCommonCfgMgr& CCommonCfgMgr::getInstance() {
-    static CCommonCfgMgr instance;
-    return instance;
-}
-
-CCommonCfgMgr::CCommonCfgMgr() : m_impl(std::make_unique<Impl>()) {}
-CCommonCfgMgr::~CCommonCfgMgr() = default;
+CCommonCfgMgr& CCommonCfgMgr::getInstance() { return TheInstance(); }
 
 std::filesystem::path CCommonCfgMgr::FilePath() {
     return plat::ToHostPath(suite::ConfigFolder() + "\\commoncfg.xml");

@@ -68,13 +68,7 @@ struct DataManager::Impl {
     }
 };
 
-DataManager* DataManager::Instance() {
-    static DataManager instance;
-    return &instance;
-}
-
-DataManager::DataManager() : m_impl(std::make_unique<Impl>()) {}
-DataManager::~DataManager() = default;
+DataManager* DataManager::Instance() { return &TheInstance(); }
 
 bool DataManager::Put(const std::string& table, const Row& row) {
     if (!ValidTableName(table) || row.empty()) return false;

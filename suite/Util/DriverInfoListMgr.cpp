@@ -45,13 +45,7 @@ struct CDriverInfoListMgr::Impl {
     }
 };
 
-CDriverInfoListMgr& CDriverInfoListMgr::getInstance() {
-    static CDriverInfoListMgr instance;
-    return instance;
-}
-
-CDriverInfoListMgr::CDriverInfoListMgr() : m_impl(std::make_unique<Impl>()) {}
-CDriverInfoListMgr::~CDriverInfoListMgr() = default;
+CDriverInfoListMgr& CDriverInfoListMgr::getInstance() { return TheInstance(); }
 
 std::filesystem::path CDriverInfoListMgr::FilePath() {
     return plat::ToHostPath(suite::ConfigFolder() + "\\DriverCfg.xml");

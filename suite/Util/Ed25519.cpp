@@ -31,6 +31,17 @@ std::string Base64Encode(std::string_view bytes) {
     return out;
 }
 
+std::string HexEncode(const unsigned char* bytes, std::size_t size) {
+    static constexpr char kDigits[] = "0123456789abcdef";
+    std::string out;
+    out.reserve(2 * size);
+    for (std::size_t i = 0; i < size; ++i) {
+        out.push_back(kDigits[bytes[i] >> 4]);
+        out.push_back(kDigits[bytes[i] & 15]);
+    }
+    return out;
+}
+
 std::optional<std::string> Base64Decode(std::string_view textIn) {
     std::string text;
     for (char c : textIn)

@@ -35,13 +35,7 @@ struct CKVASoftShelf::Impl {
     utilcfg::CXmlConfigFile<CEdition> file{&CKVASoftShelf::FilePath, &ParseEdition};
 };
 
-CKVASoftShelf* CKVASoftShelf::GetInstance() {
-    static CKVASoftShelf instance;
-    return &instance;
-}
-
-CKVASoftShelf::CKVASoftShelf() : m_impl(std::make_unique<Impl>()) {}
-CKVASoftShelf::~CKVASoftShelf() = default;
+CKVASoftShelf* CKVASoftShelf::GetInstance() { return &TheInstance(); }
 
 std::filesystem::path CKVASoftShelf::FilePath() {
     return plat::ToHostPath(suite::ConfigFolder() + "\\SoftShelf.xml");

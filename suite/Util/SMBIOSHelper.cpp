@@ -35,13 +35,7 @@ struct SMBIOSHelper::Impl {
     utilcfg::CXmlConfigFile<CSupportList> file{&CDriverInfoListMgr::FilePath, &ParseSupportList};
 };
 
-SMBIOSHelper* SMBIOSHelper::GetInstance() {
-    static SMBIOSHelper instance;
-    return &instance;
-}
-
-SMBIOSHelper::SMBIOSHelper() : m_impl(std::make_unique<Impl>()) {}
-SMBIOSHelper::~SMBIOSHelper() = default;
+SMBIOSHelper* SMBIOSHelper::GetInstance() { return &TheInstance(); }
 
 bool SMBIOSHelper::IsSupportDevice() {
     // A machine without a product name is supported only where no list restricts the models.

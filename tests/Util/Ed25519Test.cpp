@@ -16,6 +16,12 @@ TEST(Ed25519Test, Base64IgnoresWhiteSpaceAndRefusesWhatIsNotBase64) {
     EXPECT_EQ(kvasig::Base64Decode(kvasig::Base64Encode(binary)), std::optional<std::string>(binary));
 }
 
+TEST(Ed25519Test, HexIsTwoLowerCaseDigitsPerByteHighNibbleFirst) {
+    const unsigned char bytes[] = {0x00, 0x09, 0x0a, 0x7f, 0x80, 0xf1};
+    EXPECT_EQ(kvasig::HexEncode(bytes, sizeof(bytes)), "00090a7f80f1");
+    EXPECT_EQ(kvasig::HexEncode(bytes, 0), "");
+}
+
 TEST(Ed25519Test, OnlyTheExactMessageAndTheMatchingKeyVerify) {
     std::string pem, pub, otherPem, otherPub;
     ASSERT_TRUE(kvasig::Ed25519Generate(&pem, &pub));

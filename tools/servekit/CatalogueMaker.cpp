@@ -43,13 +43,7 @@ std::string Sha256Hex(const std::string& bytes) {
     unsigned char d[EVP_MAX_MD_SIZE];
     unsigned n = 0;
     EVP_Digest(bytes.data(), bytes.size(), d, &n, EVP_sha256(), nullptr);
-    static const char* hex = "0123456789abcdef";
-    std::string s;
-    for (unsigned i = 0; i < n; ++i) {
-        s.push_back(hex[d[i] >> 4]);
-        s.push_back(hex[d[i] & 15]);
-    }
-    return s;
+    return kvasig::HexEncode(d, n);
 }
 
 CCatalogueMaker::CCatalogueMaker(fs::path folder, std::string privatePem)

@@ -7,10 +7,11 @@
 #pragma once
 
 #include <cstdint>
-#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
+
+#include "Util/Singleton.h"
 
 struct DataEventRecord {
     std::int64_t seq = 0;       // order of arrival
@@ -20,7 +21,7 @@ struct DataEventRecord {
     std::int64_t pid = 0;       // reporting process
 };
 
-class CBIDataReport {
+class CBIDataReport : public suite::CSingleton<CBIDataReport> {
 public:
     static CBIDataReport* GetInstance();
 
@@ -39,7 +40,5 @@ public:
     struct Impl;
 
 private:
-    CBIDataReport();
-    ~CBIDataReport();
-    std::unique_ptr<Impl> m_impl;
+    suite::CPimpl<Impl> m_impl;
 };

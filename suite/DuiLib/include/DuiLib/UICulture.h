@@ -12,13 +12,16 @@
 
 #include <cstdint>
 #include <filesystem>
-#include <memory>
 #include <string>
 #include <vector>
 
+#include "Util/Singleton.h"
+
 namespace DuiLib {
 
-class UICulture {
+// Never destroyed: threads of other singletons (the tips library's answer worker) may still ask for
+// a text while the process's statics are being destroyed at exit.
+class UICulture : public suite::CSingleton<UICulture, suite::ELifetime::Immortal> {
 public:
     static UICulture* GetInstance();
 
@@ -37,9 +40,7 @@ public:
     struct Impl;
 
 private:
-    UICulture();
-    ~UICulture();
-    std::unique_ptr<Impl> m_impl;
+    suite::CPimpl<Impl> m_impl;
 };
 
 }  // namespace DuiLib

@@ -71,6 +71,22 @@ struct _TOBEUPDATE_DRIVER_INFO {
     bool isInvolovedA = false;
 };
 
+// The description members that a flat record (a download request, an entry of the service's package
+// tables) carries under the same names; the rest keep their defaults.
+template <class Flat>
+_TOBEUPDATE_DRIVER_INFO PackageFromRecord(const std::string& id, const Flat& f) {
+    _TOBEUPDATE_DRIVER_INFO p;
+    p.strDriverID = id;
+    p.strDriverName = f.strDriverName;
+    p.strCurVersion = f.strCurVersion;
+    p.versionInfo.strNextVersion = f.strNextVersion;
+    p.versionInfo.strNextVersionID = f.strNextVersionID;
+    p.versionInfo.strUrl = f.strUrl;
+    p.versionInfo.strVersionType = f.strVersionType;
+    p.versionInfo.FileSize = f.FileSize;
+    return p;
+}
+
 // A package newer than the installed one that the user chose to ignore in the driver notice.
 struct _IGNORED_DRIVER_INFO {
     std::string strDriverID;

@@ -6,6 +6,7 @@
 #include <functional>
 #include <mutex>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace vtr::tips_sdk {
@@ -58,6 +59,18 @@ protected:
     };
     mutable std::mutex m_mtx;
     Fields m_f;
+
+    // One field of m_f, under the lock.
+    template <class T>
+    void Put(T Fields::*field, T value) {
+        std::lock_guard lock(m_mtx);
+        m_f.*field = std::move(value);
+    }
+    template <class T>
+    T Read(T Fields::*field) const {
+        std::lock_guard lock(m_mtx);
+        return m_f.*field;
+    }
 
 private:
     const int m_id;

@@ -12,11 +12,12 @@
 #pragma once
 
 #include <filesystem>
-#include <memory>
 #include <set>
 #include <string>
 
-class CCommonCfgMgr {
+#include "Util/Singleton.h"
+
+class CCommonCfgMgr : public suite::CSingleton<CCommonCfgMgr> {
 public:
     static CCommonCfgMgr& getInstance();
 
@@ -37,7 +38,5 @@ public:
     struct Impl;
 
 private:
-    CCommonCfgMgr();
-    ~CCommonCfgMgr();
-    std::unique_ptr<Impl> m_impl;
+    suite::CPimpl<Impl> m_impl;
 };

@@ -7,16 +7,17 @@
 #pragma once
 
 #include <any>
-#include <memory>
 #include <string>
 #include <vector>
+
+#include "Util/Singleton.h"
 
 namespace linb {
 using std::any;
 using std::any_cast;
 }  // namespace linb
 
-class DataManager {
+class DataManager : public suite::CSingleton<DataManager> {
 public:
     using Row = std::vector<linb::any>;
 
@@ -32,7 +33,5 @@ public:
     struct Impl;
 
 private:
-    DataManager();
-    ~DataManager();
-    std::unique_ptr<Impl> m_impl;
+    suite::CPimpl<Impl> m_impl;
 };

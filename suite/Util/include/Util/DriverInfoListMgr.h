@@ -14,11 +14,12 @@
 
 #include <cstdint>
 #include <filesystem>
-#include <memory>
 #include <string>
 #include <vector>
 
-class CDriverInfoListMgr {
+#include "Util/Singleton.h"
+
+class CDriverInfoListMgr : public suite::CSingleton<CDriverInfoListMgr> {
 public:
     static constexpr std::uint32_t kTypeDriver = 1;
     static constexpr std::uint32_t kTypeFirmware = 2;
@@ -34,7 +35,5 @@ public:
     struct Impl;
 
 private:
-    CDriverInfoListMgr();
-    ~CDriverInfoListMgr();
-    std::unique_ptr<Impl> m_impl;
+    suite::CPimpl<Impl> m_impl;
 };

@@ -1,7 +1,8 @@
-// Ed25519 signatures and their Base64 text: the one place that speaks to the crypto library for
+// Ed25519 signatures and the text forms of bytes (Base64, hex): the one place that speaks to the crypto library for
 // the maker's signatures (catalogues, signed files) and for their keys. Any thread.
 #pragma once
 
+#include <cstddef>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -9,6 +10,8 @@
 namespace kvasig {
 
 std::string Base64Encode(std::string_view bytes);
+// Two lower-case hex digits a byte (digests, identifiers).
+std::string HexEncode(const unsigned char* bytes, std::size_t size);
 // White space anywhere in `text` (the line end of a .sig file, a configured key wrapped over
 // lines) is ignored; nullopt for anything else that is not Base64.
 std::optional<std::string> Base64Decode(std::string_view text);

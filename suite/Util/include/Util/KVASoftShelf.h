@@ -13,10 +13,11 @@
 #pragma once
 
 #include <filesystem>
-#include <memory>
 #include <string>
 
-class CKVASoftShelf {
+#include "Util/Singleton.h"
+
+class CKVASoftShelf : public suite::CSingleton<CKVASoftShelf> {
 public:
     static CKVASoftShelf* GetInstance();
 
@@ -33,7 +34,5 @@ public:
     struct Impl;
 
 private:
-    CKVASoftShelf();
-    ~CKVASoftShelf();
-    std::unique_ptr<Impl> m_impl;
+    suite::CPimpl<Impl> m_impl;
 };

@@ -12,10 +12,11 @@
 // machine's model is ProductAdapt::MachineType's product name. Thread-safe.
 #pragma once
 
-#include <memory>
 #include <string>
 
-class SMBIOSHelper {
+#include "Util/Singleton.h"
+
+class SMBIOSHelper : public suite::CSingleton<SMBIOSHelper> {
 public:
     static SMBIOSHelper* GetInstance();
 
@@ -26,7 +27,5 @@ public:
     struct Impl;
 
 private:
-    SMBIOSHelper();
-    ~SMBIOSHelper();
-    std::unique_ptr<Impl> m_impl;
+    suite::CPimpl<Impl> m_impl;
 };
