@@ -11,12 +11,12 @@
 #include <filesystem>
 #include <fstream>
 #include <iostream>
-#include <sstream>
 #include <string>
 #include <thread>
 
 #include <sqlite3.h>
 
+#include "TextFile.h"
 #include "kva/platform/Module.h"
 
 namespace {
@@ -33,14 +33,8 @@ fs::path Kva() {
     return fs::path(exe.substr(0, exe.rfind(L'/'))) / "kva";
 }
 
-std::string Quote(const fs::path& p) { return "'" + p.string() + "'"; }
-
-std::string ReadAll(const fs::path& file) {
-    std::ifstream in(file);
-    std::stringstream text;
-    text << in.rdbuf();
-    return text.str();
-}
+using kvatest::Quote;
+using kvatest::ReadAll;
 
 long StatusField(long pid, const std::string& name) {
     std::ifstream in("/proc/" + std::to_string(pid) + "/status");

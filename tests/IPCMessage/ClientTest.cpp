@@ -16,6 +16,7 @@
 
 namespace {
 
+using kvatest::Ask;
 using kvatest::CRecorder;
 using kvatest::kRealTimeout;
 using Ms = std::chrono::milliseconds;
@@ -138,18 +139,14 @@ TEST_F(IpcClientTest, SendIsAnsweredByAReplyThatCopiesTheSyncId) {
     responder.client = manager.get();
     manager->RegisterMessageCallback(0x3000B, &responder, &CResponder::OnRequest);
 
-    std::string one = "1";
-    tagIPC_MESSAGE_ITEM request = Item(0xF0000, 0x360000, 0x3000B, one);
-    request.nSyncMessageId = static_cast<std::int32_t>(plat::GetTickCount());
+    const auto sync = static_cast<std::int32_t>(plat::GetTickCount());
     tagIPC_MESSAGE_ITEM reply;
-    ASSERT_TRUE(asker->SendIPCMessage(request, reply, 20000));
-    EXPECT_EQ(reply.nSyncMessageId, request.nSyncMessageId);
+    EXPECT_EQ(Ask(*asker, 0xF0000, 0x360000, 0x3000B, sync, &reply, "1"), "1");
+    EXPECT_EQ(reply.nSyncMessageId, sync);
     EXPECT_EQ(reply.nMessageID, 0x3000B);
     EXPECT_EQ(reply.nReceiverID, 0x360000);
     EXPECT_EQ(reply.nSenderID, 0xF0000);
     EXPECT_EQ(reply.nReplyMessageID, -1);
-    ASSERT_EQ(reply.nMessageLen, 1);
-    EXPECT_EQ(std::string(reply.pszMessage), "1");
 }
 
 TEST_F(IpcClientTest, AnAnswerOnBehalfOfAnotherEndpointReachesTheAskerAlone) {
@@ -165,11 +162,8 @@ TEST_F(IpcClientTest, AnAnswerOnBehalfOfAnotherEndpointReachesTheAskerAlone) {
     notices->BindDefaultCallback(atNotices.Callback());
     service->BindDefaultCallback(atService.Callback());
 
-    std::string text = "{}";
-    tagIPC_MESSAGE_ITEM request = Item(0x30000, 0xF0000, 0x30008, text);
-    request.nSyncMessageId = 4242;
     tagIPC_MESSAGE_ITEM reply;
-    ASSERT_TRUE(service->SendIPCMessage(request, reply, 20000));
+    ASSERT_TRUE(Ask(*service, 0x30000, 0xF0000, 0x30008, 4242, &reply, "{}"));
     EXPECT_EQ(reply.nReceiverID, 0xF0000);
     EXPECT_EQ(reply.nSyncMessageId, 4242);
 
@@ -202,14 +196,7 @@ TEST_F(IpcClientTest, ConcurrentSendsEachGetTheReplyWithTheirSyncId) {
             manager->PostIPCMessage(reply);
         }
     });
-    auto ask = [&](std::int32_t sync) {
-        std::string none;
-        tagIPC_MESSAGE_ITEM request = Item(0xF0000, 0x360000, 0x3000B, none);
-        request.nSyncMessageId = sync;
-        tagIPC_MESSAGE_ITEM reply;
-        if (!asker->SendIPCMessage(request, reply, 20000)) return std::string("timed out");
-        return std::string(reply.pszMessage, static_cast<std::size_t>(reply.nMessageLen));
-    };
+    auto ask = [&](std::int32_t sync) { return Ask(*asker, 0xF0000, 0x360000, 0x3000B, sync).value_or("timed out"); };
     auto first = std::async(std::launch::async, ask, 11);
     auto second = std::async(std::launch::async, ask, 22);
     EXPECT_EQ(first.get(), "for 11");
@@ -342,11 +329,8 @@ TEST_F(IpcClientTest, StreamsAndQuestionsTogetherKeepOrderAndLoseNothing) {
     auto asker = Client(0x360000);
     int answered = 0;
     for (int i = 0; i < 50; ++i) {
-        std::string none;
-        tagIPC_MESSAGE_ITEM request = Item(0xF0000, 0x360000, 0x3000B, none);
-        request.nSyncMessageId = i;
         tagIPC_MESSAGE_ITEM reply;
-        if (asker->SendIPCMessage(request, reply, 20000) && reply.nSyncMessageId == i) ++answered;
+        if (Ask(*asker, 0xF0000, 0x360000, 0x3000B, i, &reply) && reply.nSyncMessageId == i) ++answered;
     }
     s1.join();
     s2.join();
@@ -379,8 +363,7 @@ TEST_F(IpcClientTest, ALongCallbackDoesNotStopRepliesToOtherThreads) {
     std::string none;
     ASSERT_TRUE(ui->PostIPCMessage(Item(0x50000, 0xF0000, 0x50005, none)));
     entered.get_future().wait();
-    tagIPC_MESSAGE_ITEM reply;
-    const bool answered = service->SendIPCMessage(Item(0x30000, 0x50000, 0x30008, none), reply, 20000);
+    const bool answered = Ask(*service, 0x30000, 0x50000, 0x30008).has_value();
     release.set_value();
     EXPECT_TRUE(answered);
 }
@@ -395,16 +378,10 @@ TEST_F(IpcClientTest, ACallbackMayItselfSendAndWaitWhileReceptionGoesOn) {
     tool->RegisterMessageCallback(0x200003, &diagnose, &CResponder::OnRequest);
     // The service's handler asks the tool, waits for its answer, then answers the UI with it.
     service->BindMessageCallback(0xF0012, [&](tagIPC_MESSAGE_ITEM& request) {
-        std::string none;
-        tagIPC_MESSAGE_ITEM reply;
-        if (!service->SendIPCMessage(Item(0x200000, 0x50000, 0x200003, none), reply, 20000)) return;
-        std::string text(reply.pszMessage, static_cast<std::size_t>(reply.nMessageLen));
-        service->PostIPCMessage(MakeIPCReply(request, 0x50000, text.data(), static_cast<std::int32_t>(text.size())));
+        auto text = Ask(*service, 0x200000, 0x50000, 0x200003);
+        if (text) service->PostIPCMessage(MakeIPCReply(request, 0x50000, text->data(), static_cast<std::int32_t>(text->size())));
     });
-    std::string none;
-    tagIPC_MESSAGE_ITEM reply;
-    ASSERT_TRUE(ui->SendIPCMessage(Item(0x50000, 0xF0000, 0xF0012, none), reply, 20000));
-    EXPECT_EQ(std::string(reply.pszMessage), "from the tool");
+    EXPECT_EQ(Ask(*ui, 0x50000, 0xF0000, 0xF0012), "from the tool");
 }
 
 TEST_F(IpcClientTest, ASingleThreadClientAnswersFromItsThreadButCannotWaitThere) {
@@ -418,12 +395,10 @@ TEST_F(IpcClientTest, ASingleThreadClientAnswersFromItsThreadButCannotWaitThere)
         tagIPC_MESSAGE_ITEM reply;
         nested = fast->SendIPCMessage(item, reply, 20000) ? 1 : 0;  // would never see its reply
     });
+    EXPECT_EQ(Ask(*asker, 0xF0000, 0x360000, 0x3000B), "1");
     std::string none;
-    tagIPC_MESSAGE_ITEM reply;
-    ASSERT_TRUE(asker->SendIPCMessage(Item(0xF0000, 0x360000, 0x3000B, none), reply, 20000));
-    EXPECT_EQ(std::string(reply.pszMessage), "1");
     ASSERT_TRUE(asker->PostIPCMessage(Item(0xF0000, 0x360000, 0x3000C, none)));
-    ASSERT_TRUE(asker->SendIPCMessage(Item(0xF0000, 0x360000, 0x3000B, none), reply, 20000));  // after 0x3000C
+    ASSERT_TRUE(Ask(*asker, 0xF0000, 0x360000, 0x3000B));  // answered after 0x3000C ran
     EXPECT_EQ(nested.load(), 0);
 }
 

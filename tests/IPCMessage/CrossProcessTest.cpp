@@ -12,6 +12,7 @@
 
 namespace {
 
+using kvatest::Ask;
 using kvatest::CRecorder;
 using kvatest::kRealTimeout;
 
@@ -19,10 +20,8 @@ class IpcProcessTest : public kvatest::CIpcTest {
 protected:
     IpcProcessTest() : CIpcTest(kvatest::EHubTransport::Ipc) {}
 
-    // Starts `kva --state <state> args...`.
     void StartKva(plat::CChildProcess& child, std::vector<std::string> args) {
-        args.insert(args.begin(), {"--state", State().string()});
-        ASSERT_TRUE(child.Start(kvatest::BinaryPath("kva"), args));
+        ASSERT_TRUE(kvatest::StartKva(child, State(), std::move(args)));
     }
     // Reads lines until one contains `text`; returns it.
     static std::string ExpectLine(plat::CChildProcess& child, const std::string& text) {
@@ -70,14 +69,10 @@ TEST_F(IpcProcessTest, SyncSendAcrossProcessesGetsTheReplyWithItsSyncId) {
     StartKva(installer, {"ipc", "listen", "--id", "0x30000", "--reply", "done", "--count", "1"});
     ExpectLine(installer, "listening as 0x30000");
     auto here = Client(0x50000);
-    std::string request = "{\"driver\":\"x\"}";
-    tagIPC_MESSAGE_ITEM item = Item(0x30000, 0x50000, 0x30008, request);
-    item.nSyncMessageId = 123456;
     tagIPC_MESSAGE_ITEM reply;
-    ASSERT_TRUE(here->SendIPCMessage(item, reply, 1200000));
+    EXPECT_EQ(Ask(*here, 0x30000, 0x50000, 0x30008, 123456, &reply, "{\"driver\":\"x\"}", 1200000), "done");
     EXPECT_EQ(reply.nSyncMessageId, 123456);
     EXPECT_EQ(reply.nSenderID, 0x30000);
-    EXPECT_EQ(std::string(reply.pszMessage, static_cast<std::size_t>(reply.nMessageLen)), "done");
 
     // `kva ipc send --wait-reply` is the same call from another process.
     auto answering = Client(0x200000);
@@ -124,9 +119,7 @@ TEST_F(IpcProcessTest, ClientsCarryOnWhenTheHubRestarts) {
     b->BindMessageCallback(0xF000E, [&](tagIPC_MESSAGE_ITEM& r) {
         bRef.PostIPCMessage(MakeIPCReply(r, 0xF0000, text.data(), static_cast<std::int32_t>(text.size())));
     });
-    tagIPC_MESSAGE_ITEM reply;
-    std::string none;
-    ASSERT_TRUE(a->SendIPCMessage(Item(0xF0000, 0x50000, 0xF000E, none), reply, 20000));
+    EXPECT_EQ(Ask(*a, 0xF0000, 0x50000, 0xF000E), "after");
 }
 
 // Writes raw frames to the hub, as a process that does not speak the protocol would.

@@ -87,13 +87,18 @@ TEST(IpcFrame, TopicIsTheMessageIdWithoutItsLow16Bits) {
     EXPECT_EQ(TopicOf(-1), 0xFFFF0000u);
 }
 
-std::vector<std::string> TargetsOf(CHubRouter& router, std::int32_t to, std::int32_t msg, std::int32_t sync = 0) {
+tagIPC_MESSAGE_ITEM Header(std::int32_t to, std::int32_t from, std::int32_t msg, std::int32_t sync) {
     tagIPC_MESSAGE_ITEM item;
     item.nReceiverID = to;
+    item.nSenderID = from;
     item.nMessageID = msg;
     item.nSyncMessageId = sync;
+    return item;
+}
+
+std::vector<std::string> TargetsOf(CHubRouter& router, std::int32_t to, std::int32_t msg, std::int32_t sync = 0) {
     std::vector<const CHubRouter::Peer*> out;
-    router.Targets(item, out);
+    router.Targets(Header(to, -1, msg, sync), out);
     std::vector<std::string> names;
     for (const auto* p : out) names.push_back(*p);
     std::sort(names.begin(), names.end());
@@ -151,11 +156,7 @@ TEST(HubRouter, AnAnswerGoesOnlyToTheConnectionThatWaitsForIt) {
     r.Hello("installer", 0x30000);
 
     // The service asks the installer on behalf of the application manager.
-    tagIPC_MESSAGE_ITEM setup;
-    setup.nReceiverID = 0x30000;
-    setup.nSenderID = 0xF0000;
-    setup.nMessageID = 0x30008;
-    setup.nSyncMessageId = 777;
+    const tagIPC_MESSAGE_ITEM setup = Header(0x30000, 0xF0000, 0x30008, 777);
     r.NoteSyncRequest("service", setup);
     EXPECT_EQ(TargetsOf(r, 0xF0000, 0x30008, 778), (std::vector<std::string>{"appmgr"})) << "another sync id";
     EXPECT_EQ(TargetsOf(r, 0xF0000, 0x30009, 777), (std::vector<std::string>{"appmgr"})) << "another message";
@@ -163,11 +164,7 @@ TEST(HubRouter, AnAnswerGoesOnlyToTheConnectionThatWaitsForIt) {
     EXPECT_EQ(TargetsOf(r, 0xF0000, 0x30008, 777), (std::vector<std::string>{"appmgr"})) << "one answer per request";
 
     // Of two connections of one id, only the asking one gets the answer; others still get both.
-    tagIPC_MESSAGE_ITEM bios;
-    bios.nReceiverID = 0x30000;
-    bios.nSenderID = 0x50000;
-    bios.nMessageID = 0x50016;
-    bios.nSyncMessageId = 5;
+    tagIPC_MESSAGE_ITEM bios = Header(0x30000, 0x50000, 0x50016, 5);
     r.NoteSyncRequest("notices", bios);
     EXPECT_EQ(TargetsOf(r, 0x50000, 0x50016, 5), (std::vector<std::string>{"notices"}));
     EXPECT_EQ(TargetsOf(r, 0x50000, 0x50016, 5), (std::vector<std::string>{"notices", "service"}));
@@ -199,10 +196,7 @@ TEST(HubRouter, TablesAreBounded) {
     EXPECT_EQ(r.Hello("peer1", 0x20000), CHubRouter::EChange::Added);  // known peers still move
 
     // Requests that are never answered do not pile up: the oldest notes go first.
-    tagIPC_MESSAGE_ITEM q;
-    q.nReceiverID = 0x30000;
-    q.nSenderID = 0x20000;
-    q.nMessageID = 0x30008;
+    tagIPC_MESSAGE_ITEM q = Header(0x30000, 0x20000, 0x30008, 0);
     for (std::size_t i = 0; i < 3 * CHubRouter::kMaxPendingSync; ++i) {
         q.nSyncMessageId = static_cast<std::int32_t>(i);
         r.NoteSyncRequest("peer1", q);

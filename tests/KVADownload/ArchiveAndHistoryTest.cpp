@@ -4,6 +4,7 @@
 #include "KVADownload/DriverMgmtDBHelper.h"
 #include "KVADownload/ZipArchive.h"
 #include "TestMachine.h"
+#include "TextFile.h"
 
 namespace {
 
@@ -16,10 +17,7 @@ protected:
         std::ofstream(p, std::ios::binary) << bytes;
         return p;
     }
-    std::string Read(const fs::path& p) {
-        std::ifstream in(p, std::ios::binary);
-        return std::string(std::istreambuf_iterator<char>(in), {});
-    }
+    static std::string Read(const fs::path& p) { return kvatest::ReadAll(p); }
 };
 
 TEST_F(ArchiveTest, WrittenArchiveUnpacksToTheSameFiles) {

@@ -4,6 +4,7 @@
 #include "KVADownload/Catalogue.h"
 #include "KVADownload/UpdateService.h"
 #include "ServeKit/CatalogueMaker.h"
+#include "TextFile.h"
 #include "UpdateServiceFixture.h"
 #include "Util/Ed25519.h"
 #include "kva/platform/Clock.h"
@@ -74,11 +75,7 @@ TEST_F(CatalogueTest, RefusedCataloguesLeaveTheLastGoodOneInForce) {
     EXPECT_EQ(LastCatalogueRefusal(), "");
 
     // Tampered: a newer version slipped into the signed text.
-    std::string text;
-    {
-        std::ifstream in(CatalogueFile());
-        text.assign(std::istreambuf_iterator<char>(in), {});
-    }
+    std::string text = kvatest::ReadAll(CatalogueFile());
     text.replace(text.find("\"2.0\""), 5, "\"6.6\"");
     std::ofstream(CatalogueFile(), std::ios::trunc) << text;
     EXPECT_EQ(OfferedVersion(), "2.0");

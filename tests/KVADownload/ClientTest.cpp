@@ -6,6 +6,7 @@
 
 #include "KVADownload/Folders.h"
 #include "KVADownload/UpdateService.h"
+#include "TextFile.h"
 #include "UpdateServiceFixture.h"
 #include "kva/platform/Clock.h"
 #include "kva/platform/Machine.h"
@@ -23,10 +24,7 @@ std::string RandomBytes(std::size_t n, unsigned seed) {
     return s;
 }
 
-std::string ReadAll(const fs::path& p) {
-    std::ifstream in(p, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), {});
-}
+using kvatest::ReadAll;
 
 void WriteAll(const fs::path& p, const std::string& bytes) {
     fs::create_directories(p.parent_path());

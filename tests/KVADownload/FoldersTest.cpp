@@ -5,6 +5,7 @@
 #include "KVADownload/DriverDownloadManager.h"
 #include "KVADownload/Folders.h"
 #include "KVADownload/UpdateService.h"
+#include "TextFile.h"
 #include "UpdateServiceFixture.h"
 #include "kva/platform/Clock.h"
 #include "kva/platform/Paths.h"
@@ -105,10 +106,7 @@ TEST_F(FoldersTest, DescriptionsAreRewrittenOnlyWhenTheyDiffer) {
     info.versionInfo.strNextVersion = "1.0";
     CDetectedFolderMgr folder("31", 0);
     const fs::path file = plat::ToHostPath(folder.Folder() + "\\DriverInfo.xml");
-    auto text = [&] {
-        std::ifstream in(file);
-        return std::string(std::istreambuf_iterator<char>(in), {});
-    };
+    auto text = [&] { return kvatest::ReadAll(file); };
     ASSERT_TRUE(folder.WriteDrvInfo(info, R"({"en-US":"a"})", 2)) << "the folder is made by the write";
     const std::string first = text();
     ASSERT_NE(first.find("savedAt="), std::string::npos);

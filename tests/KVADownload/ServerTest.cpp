@@ -4,6 +4,7 @@
 
 #include "KVADownload/Folders.h"
 #include "KVADownload/UpdateService.h"
+#include "TextFile.h"
 #include "UpdateServiceFixture.h"
 #include "kva/platform/Clock.h"
 #include "kva/platform/Paths.h"
@@ -58,8 +59,7 @@ TEST_F(ServerTest, DownloadDroppedRepeatedlyResumesToTheRightHash) {
         const auto pkg = Only();
         const auto r = Download(RequestFor(pkg, 5));
         ASSERT_TRUE(r.finished && r.success) << "error " << r.errorCode;
-        std::ifstream in(plat::ToHostPath(r.installPath), std::ios::binary);
-        EXPECT_EQ(Sha256Hex(std::string(std::istreambuf_iterator<char>(in), {})), pkg.hashInfo.strHash);
+        EXPECT_EQ(Sha256Hex(kvatest::ReadAll(plat::ToHostPath(r.installPath))), pkg.hashInfo.strHash);
         PostDrvUpgrade("16", r.installPath, 1);  // clears the download for the next backend
     }
 }

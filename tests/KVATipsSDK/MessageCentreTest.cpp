@@ -56,8 +56,8 @@ TEST_F(MessageCentreTest, ScenarioClicksThisProcesssWindowAnswersItsTipAndShowsR
     const auto scenario = State() / "scenario.txt";
     std::ofstream(scenario) << "mc wait-window KvaMcProbe\nmc click KvaMcProbe BtnOk\nmc show KvaMcProbe\n"
                                "mc wait-tip\nmc option 1\n";
-    ASSERT_TRUE(m_suite.Start(kvatest::BinaryPath("kva"), {"--state", State().string(), "suite", "--scenario",
-                                                          scenario.string(), "--do", "mc click KvaMcProbe NoSuchButton"}));
+    ASSERT_TRUE(kvatest::StartKva(m_suite, State(), {"suite", "--scenario", scenario.string(), "--do",
+                                                     "mc click KvaMcProbe NoSuchButton"}));
     ExpectLine("peers ready");
     ASSERT_EQ(clicked.wait_for(kRealTimeout), std::future_status::ready);
     const std::string shown = ExpectLine("msgcentre window KvaMcProbe (");

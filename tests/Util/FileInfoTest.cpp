@@ -18,13 +18,7 @@ protected:
         m_file = plat::ToHostPath(std::string("C:\\Tools\\signed.exe"));
         Write(m_file, std::string("MZ\0\1binary", 10));
     }
-    static void Write(const std::filesystem::path& path, const std::string& bytes) {
-        std::filesystem::create_directories(path.parent_path());
-        std::ofstream(path, std::ios::binary | std::ios::trunc) << bytes;
-        static int bump = 0;
-        std::filesystem::last_write_time(path, std::filesystem::file_time_type::clock::now() +
-                                                   std::chrono::seconds(++bump));
-    }
+    static void Write(const std::filesystem::path& path, const std::string& bytes) { kvatest::WriteChangedFile(path, bytes); }
     static void ConfigureKey(const std::string& pub) {
         Write(CCommonCfgMgr::FilePath(), "<commoncfg><UpdateService publicKey=\"" + pub + "\"/></commoncfg>");
     }

@@ -16,13 +16,7 @@
 
 namespace {
 
-void WriteFile(const std::filesystem::path& path, const std::string& text) {
-    std::filesystem::create_directories(path.parent_path());
-    std::ofstream(path, std::ios::binary) << text;
-    // Seen as a change even within the file system's time-stamp resolution.
-    static int bump = 0;
-    std::filesystem::last_write_time(path, std::filesystem::file_time_type::clock::now() + std::chrono::seconds(++bump));
-}
+using kvatest::WriteChangedFile;
 
 std::wstring UserKey(const wchar_t* below) { return VTPROCESS::GetCurrentUserSidstr() + below; }
 
@@ -36,7 +30,7 @@ protected:
 };
 
 TEST_F(CommonTest, DisplayNamesFollowOverrideTableDefaultAndTemplateRules) {
-    WriteFile(CDriverInfoListMgr::FilePath(), R"(<DriverCfg>
+    WriteChangedFile(CDriverInfoListMgr::FilePath(), R"(<DriverCfg>
         <Driver id="41" appName="Dock Hub" type="1"/>
         <Driver id="42" appName="Dock Hub" type="2"/>
         <Driver id="45" appName="PD Controller" type="2"/></DriverCfg>)");
@@ -59,7 +53,7 @@ TEST_F(CommonTest, DisplayNamesFollowOverrideTableDefaultAndTemplateRules) {
 }
 
 TEST_F(CommonTest, IconMarkupNamesTheCodesIconOnlyWhenTheDeviceIsKnown) {
-    WriteFile(CDriverInfoListMgr::FilePath(), R"(<DriverCfg><Driver id="14" appName="Audio"/></DriverCfg>)");
+    WriteChangedFile(CDriverInfoListMgr::FilePath(), R"(<DriverCfg><Driver id="14" appName="Audio"/></DriverCfg>)");
     EXPECT_NE(GetDriverIconMarkup("14").find(L"\\14.png'"), std::wstring::npos);
     EXPECT_NE(GetDriverIconMarkup("15").find(L"\\ic_drive_defult.png'"), std::wstring::npos) << "unknown device";
     EXPECT_EQ(GetDriverIconMarkup("15").find(L"15.png"), std::wstring::npos);
@@ -119,14 +113,14 @@ TEST_F(CommonTest, FirstBootProbeWithoutTheSuitesKeyIsTrueForEachCallersFirstQue
 TEST_F(CommonTest, ShopModelNeedsTheMarkerAndTheMakersSignature) {
     std::string pem, pub;
     ASSERT_TRUE(GenerateMakerKey(&pem, &pub));
-    WriteFile(CCommonCfgMgr::FilePath(), "<commoncfg><UpdateService publicKey=\"" + pub + "\"/></commoncfg>");
+    WriteChangedFile(CCommonCfgMgr::FilePath(), "<commoncfg><UpdateService publicKey=\"" + pub + "\"/></commoncfg>");
     const auto marker = plat::ToHostPath(std::wstring(kShopModelMarkerFile));
     EXPECT_FALSE(IsShopModel());
-    WriteFile(marker, "retail demo launcher");
+    WriteChangedFile(marker, "retail demo launcher");
     EXPECT_FALSE(IsShopModel()) << "unsigned";
     ASSERT_TRUE(FileInfo::SignFile(kShopModelMarkerFile, pem));
     EXPECT_TRUE(IsShopModel());
-    WriteFile(marker, "retail demo launcher!");
+    WriteChangedFile(marker, "retail demo launcher!");
     EXPECT_FALSE(IsShopModel()) << "changed after signing";
 }
 

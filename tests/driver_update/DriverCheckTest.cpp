@@ -45,13 +45,7 @@ protected:
             m.AddPackage("firmware", "45", "PD Controller Firmware", "3.4", 5);
         });
     }
-    static void WriteShelf(const std::string& xml) {
-        const auto file = CKVASoftShelf::FilePath();
-        std::filesystem::create_directories(file.parent_path());
-        std::ofstream(file) << xml;
-        static int bump = 0;
-        std::filesystem::last_write_time(file, std::filesystem::file_time_type::clock::now() + std::chrono::seconds(++bump));
-    }
+    static void WriteShelf(const std::string& xml) { kvatest::WriteChangedFile(CKVASoftShelf::FilePath(), xml); }
     void TearDown() override {
         std::filesystem::remove(CKVASoftShelf::FilePath());
         kvatest::CDriverTest::TearDown();

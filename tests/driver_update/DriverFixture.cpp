@@ -1,6 +1,7 @@
 #include "DriverFixture.h"
 
 #include <fstream>
+#include <sstream>
 
 #include "KVADownload/DriverDownloadManager.h"
 #include "KVADownload/UpdateService.h"
@@ -15,15 +16,7 @@ constexpr auto kPeerTimeout = std::chrono::seconds(20);
 }
 
 CRecordingPeer::CRecordingPeer(int endpointId) : m_client(endpointId, true, false) {
-    m_client.BindDefaultCallback([this](tagIPC_MESSAGE_ITEM& item) {
-        CRecord r;
-        r.item = item;
-        r.item.pszMessage = nullptr;
-        if (item.pszMessage) r.payload.assign(item.pszMessage, static_cast<std::size_t>(item.nMessageLen));
-        std::lock_guard lock(m_mtx);
-        m_items.push_back(std::move(r));
-        m_cv.notify_all();
-    });
+    m_client.BindDefaultCallback(m_seen.Callback());
     m_client.WaitForHub(kPeerTimeout);
 }
 
@@ -40,26 +33,11 @@ bool CRecordingPeer::Send(int messageId, const std::string& payload, int syncId)
 }
 
 bool CRecordingPeer::WaitFor(int messageId, tagIPC_MESSAGE_ITEM* copy, std::string* payload) {
-    std::unique_lock lock(m_mtx);
-    CRecord* found = nullptr;
-    const bool ok = m_cv.wait_for(lock, kPeerTimeout, [&] {
-        for (auto& r : m_items) {
-            if (!r.taken && r.item.nMessageID == messageId) return (found = &r) != nullptr;
-        }
-        return false;
-    });
-    if (!ok) return false;
-    found->taken = true;
-    if (copy) *copy = found->item;
-    if (payload) *payload = found->payload;
+    const auto seen = m_seen.Take(messageId, kPeerTimeout);
+    if (!seen) return false;
+    if (copy) *copy = seen->item;
+    if (payload) *payload = seen->payload;
     return true;
-}
-
-std::size_t CRecordingPeer::Count(int messageId) {
-    std::lock_guard lock(m_mtx);
-    std::size_t n = 0;
-    for (const auto& r : m_items) n += r.item.nMessageID == messageId ? 1 : 0;
-    return n;
 }
 
 void CDriverTest::SetUp() {
@@ -86,6 +64,7 @@ void CDriverTest::SetUp() {
 }
 
 void CDriverTest::TearDown() {
+    m_publisher.reset();
     m_appManager.reset();
     m_synergy.reset();
     CServiceTest::TearDown();
@@ -93,16 +72,12 @@ void CDriverTest::TearDown() {
 
 void CDriverTest::Configure(const std::vector<std::string>& idleNames, const std::string& updateAttributes,
                             const std::string& url, int initTimeMinutes) {
-    const auto file = CCommonCfgMgr::FilePath();
-    std::filesystem::create_directories(file.parent_path());
-    std::ofstream out(file);
+    std::ostringstream out;
     out << "<commoncfg><UpdateService url=\"" << (url.empty() ? ServiceUrl() : url) << "\"/>"
         << "<Update initTime=\"" << initTimeMinutes << "\" queryPeriod=\"600\" " << updateAttributes << ">";
     for (const auto& n : idleNames) out << "<IdleUpdate name=\"" << n << "\"/>";
     out << "</Update></commoncfg>";
-    out.close();
-    static int bump = 0;
-    std::filesystem::last_write_time(file, std::filesystem::file_time_type::clock::now() + std::chrono::seconds(++bump));
+    kvatest::WriteChangedFile(CCommonCfgMgr::FilePath(), out.str());
 }
 
 void CDriverTest::Agree(bool accepted) {
@@ -142,6 +117,23 @@ _TOBEUPDATE_DRIVER_INFO CDriverTest::Offered(const std::string& id) {
     }
     ADD_FAILURE() << "not offered: " << id;
     return {};
+}
+
+std::string CDriverTest::SystemState(std::uint32_t scene, char byte28) {
+    std::string word(32, '\0');
+    word[0] = static_cast<char>(scene);
+    word[28] = byte28;
+    return word;
+}
+
+bool CDriverTest::Publish(const std::string& payload, int messageId) {
+    if (!m_publisher) m_publisher = std::make_unique<CIPCMessageClient>(-1, false, false);
+    std::string bytes = payload;
+    tagIPC_MESSAGE_ITEM item;
+    item.nMessageID = messageId;
+    item.pszMessage = bytes.empty() ? nullptr : bytes.data();
+    item.nMessageLen = static_cast<std::int32_t>(bytes.size());
+    return m_publisher->PublishIPCMessage(item);
 }
 
 }  // namespace kvatest

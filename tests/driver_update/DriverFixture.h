@@ -4,13 +4,13 @@
 #pragma once
 
 #include <atomic>
-#include <condition_variable>
-#include <mutex>
 #include <string>
 #include <vector>
 
 #include "IPCMessage/IPCMessageClient.h"
+#include "IpcTestKit.h"
 #include "ServerQueryFixture.h"
+#include "ipc/IpcIds.h"
 
 namespace kvatest {
 
@@ -22,17 +22,10 @@ public:
     bool Send(int messageId, const std::string& payload, int syncId = 0);
     // Waits (real time) for the next item with `messageId`; false on time-out.
     bool WaitFor(int messageId, tagIPC_MESSAGE_ITEM* copy = nullptr, std::string* payload = nullptr);
-    std::size_t Count(int messageId);
+    std::size_t Count(int messageId) const { return m_seen.Count(messageId); }
 
 private:
-    struct CRecord {
-        tagIPC_MESSAGE_ITEM item;
-        std::string payload;
-        bool taken = false;
-    };
-    std::mutex m_mtx;
-    std::condition_variable m_cv;
-    std::vector<CRecord> m_items;
+    CRecorder m_seen;
     CIPCMessageClient m_client;
 };
 
@@ -54,11 +47,19 @@ protected:
                                            int updateType = 5);
     // What the update service offers now, by id (fails the test when it is not offered).
     static _TOBEUPDATE_DRIVER_INFO Offered(const std::string& id);
+    // The 32-byte system-state word: `scene` in byte 0 (1: free); byte 28 set makes it ignored.
+    static std::string SystemState(std::uint32_t scene, char byte28 = 0);
+    // Broadcasts `payload` as a process without an endpoint does; always on one connection, so
+    // the service handles the broadcasts in the order they were made.
+    bool Publish(const std::string& payload, int messageId = ipc_msg::kSystemState);
 
     std::atomic<bool> m_synergyInUse{false};
     std::atomic<int> m_synergyAsked{0};
     std::unique_ptr<CIPCMessageClient> m_synergy;
     std::unique_ptr<CRecordingPeer> m_appManager;
+
+private:
+    std::unique_ptr<CIPCMessageClient> m_publisher;  // made by the first Publish
 };
 
 }  // namespace kvatest

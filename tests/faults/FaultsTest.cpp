@@ -6,26 +6,20 @@
 #include <filesystem>
 #include <fstream>
 #include <functional>
-#include <sstream>
 #include <string>
 #include <vector>
 
 #include <nlohmann/json.hpp>
 
 #include "TestMachine.h"
+#include "TextFile.h"
 
 namespace {
 
 namespace fs = std::filesystem;
 
-std::string Quote(const fs::path& p) { return "'" + p.string() + "'"; }
-
-std::string ReadAll(const fs::path& file) {
-    std::ifstream in(file);
-    std::stringstream text;
-    text << in.rdbuf();
-    return text.str();
-}
+using kvatest::Quote;
+using kvatest::ReadAll;
 
 class FaultsTest : public ::testing::Test {
 protected:
@@ -50,9 +44,7 @@ protected:
 
     const fs::path& Dir() const { return m_dir; }
     fs::path Machine() const { return m_dir / "machine"; }
-    std::string Kva(const fs::path& state) const {
-        return Quote(kvatest::BinaryPath("kva")) + " --state " + Quote(state);
-    }
+    static std::string Kva(const fs::path& state) { return kvatest::KvaCommand(state); }
     int Run(const std::string& command, std::string* out = nullptr) { return kvatest::RunCommand(command, out); }
 
     // Starts a command in the background; its process id is killed at the end of the test.
@@ -80,12 +72,7 @@ protected:
     }
 
     // Every log line the machine's processes wrote so far.
-    std::string Logs() const {
-        std::string all;
-        std::error_code ec;
-        for (const auto& f : fs::directory_iterator(Machine() / "logs", ec)) all += ReadAll(f.path());
-        return all;
-    }
+    std::string Logs() const { return kvatest::ReadFolder(Machine() / "logs"); }
 
     // `kva serve` of a sample catalogue that sends half of every package and then stalls; the
     // machine is configured to check it at once and then every `periodMinutes`.
@@ -107,11 +94,15 @@ protected:
         m_port = url.substr(url.rfind(':') + 1);
         if (Run(Kva(Machine()) + " catalogue make " + Quote(service) + " --configure " + url + " --inventory >/dev/null") != 0)
             return false;
+        CheckAtOnceAndEvery(periodMinutes);
+        return true;
+    }
+    // The machine's configuration: the first check at once, then one every `periodMinutes`.
+    void CheckAtOnceAndEvery(const std::string& periodMinutes) const {
         const fs::path cfg = Machine() / "drive_c/Program Files/Vantor/Pilotdeck/config/commoncfg.xml";
         std::string xml = ReadAll(cfg);
         xml.insert(xml.find("</commoncfg>"), "<Update initTime=\"0\" queryPeriod=\"" + periodMinutes + "\"/>\n");
         std::ofstream(cfg) << xml;
-        return true;
     }
 
     // The same service, healthy, on the same port; true once it answers.
@@ -207,10 +198,7 @@ TEST_F(FaultsTest, ABadCatalogueWhileTheServiceRunsIsRefusedAndTheLastGoodOneKep
     ASSERT_EQ(Run(Kva(Machine()) + " catalogue make " + Quote(service) + " --catalogue-version 2 --configure file://" +
                   service.string() + " >/dev/null"),
               0);
-    const fs::path cfg = Machine() / "drive_c/Program Files/Vantor/Pilotdeck/config/commoncfg.xml";
-    std::string xml = ReadAll(cfg);
-    xml.insert(xml.find("</commoncfg>"), "<Update initTime=\"0\" queryPeriod=\"60\"/>\n");
-    std::ofstream(cfg) << xml;
+    CheckAtOnceAndEvery("60");
     // The model's catalogue and the default one: both go bad together.
     struct CCatalogue {
         fs::path file;

@@ -8,6 +8,7 @@
 #include "Util/DE.h"
 #include "kva/platform/Paths.h"
 #include "kva/platform/Process.h"
+#include "TextFile.h"
 
 namespace kvatest {
 
@@ -20,7 +21,7 @@ std::vector<std::string> CCrossProcessTest::Args(std::vector<std::string> tail, 
 
 std::string CCrossProcessTest::Kva(const std::string& args) {
     std::string out;
-    const int rc = RunCommand(BinaryPath("kva").string() + " --state '" + State().string() + "' " + args, &out);
+    const int rc = RunKva(State(), args, &out);
     EXPECT_EQ(rc, 0) << args << ": " << out;
     return out;
 }
@@ -50,6 +51,29 @@ std::string CCrossProcessTest::Serve(const std::string& service, plat::CChildPro
     const auto at = line.find(" on ");
     return at == std::string::npos ? std::string() : line.substr(at + 4);
 }
+
+void CCrossProcessTest::TearDown() {
+    for (plat::CChildProcess* child : {&m_host, &m_suite, &m_serve}) {
+        if (child->Running()) child->Stop();
+    }
+    CTestMachine::TearDown();
+}
+
+std::filesystem::path CCrossProcessTest::MakeService() {
+    Kva("catalogue make '" + Service().string() + "' --configure 'file://" + Service().string() + "' --inventory");
+    return Service();
+}
+
+void CCrossProcessTest::StartRoad(std::vector<std::string> suiteArgs) {
+    const std::string url = Serve(Service().string(), m_serve);
+    ASSERT_FALSE(url.empty());
+    Configure(url);
+    suiteArgs.insert(suiteArgs.begin(), "suite");
+    ASSERT_TRUE(m_suite.Start(BinaryPath("kva"), Args(suiteArgs)));
+    ASSERT_TRUE(m_host.Start(BinaryPath("kva"), Args({"host"})));
+}
+
+std::string CCrossProcessTest::Logs() const { return ReadFolder(State() / "logs"); }
 
 std::size_t CCrossProcessTest::Count(int shortEventNumber) {
     return CBIDataReport::GetInstance()->Events(601000000 + shortEventNumber).size();

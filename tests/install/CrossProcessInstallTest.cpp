@@ -13,17 +13,9 @@ using namespace std::chrono_literals;
 using CrossProcessInstallTest = kvatest::CCrossProcessTest;
 
 TEST_F(CrossProcessInstallTest, RoundsInstallWhatIsOfferedAndLeaveAFailedPackageAlone) {
-    const std::string service = (State() / "service").string();
-    Kva("catalogue make '" + service + "' --configure 'file://" + service + "' --inventory");
+    MakeService();
     const std::string before15 = GetInstalledVersion("15");
-
-    const auto kva = kvatest::BinaryPath("kva");
-    plat::CChildProcess serve, suite, host;
-    const std::string url = Serve(service, serve);
-    ASSERT_FALSE(url.empty());
-    Configure(url);
-    ASSERT_TRUE(suite.Start(kva, Args({"suite", "--do", "installer fail-package 23 1 1603"})));
-    ASSERT_TRUE(host.Start(kva, Args({"host"})));
+    StartRoad({"--do", "installer fail-package 23 1 1603"});
 
     // Forced "15" and "23" and the idle "14" are downloaded and installed; "23" fails.
     ASSERT_TRUE(Eventually([] { return GetInstalledVersion("15") == "22.200.0.6" && GetInstalledVersion("14") == "6.0.9500.1" &&
@@ -46,9 +38,9 @@ TEST_F(CrossProcessInstallTest, RoundsInstallWhatIsOfferedAndLeaveAFailedPackage
 
     // The host must end once asked, not be killed at the time-out; the exit status of its unload is
     // HostTest's business.
-    EXPECT_NE(host.Stop(), 128 + 9);
-    EXPECT_EQ(suite.Stop(), 0);
-    serve.Stop();
+    EXPECT_NE(m_host.Stop(), 128 + 9);
+    EXPECT_EQ(m_suite.Stop(), 0);
+    m_serve.Stop();
     const std::string history = Kva("history");
     EXPECT_NE(history.find("22.200.0.6"), std::string::npos) << history;
     EXPECT_NE(history.find("6.0.9500.1"), std::string::npos) << history;

@@ -1,6 +1,7 @@
 #include "InstallFixture.h"
 
 #include "KVADownload/Folders.h"
+#include "ipc/IPCReply.h"
 #include "kva/platform/Clock.h"
 
 namespace kvatest {
@@ -24,21 +25,10 @@ CInstallerStub::CInstallerStub() : m_client(0x30000, true, false) {
         }
         m_cv.notify_all();
         if (!answer) return;
-        tagIPC_MESSAGE_ITEM reply;
-        reply.nReceiverID = item.nSenderID;
-        reply.nSenderID = 0x30000;
-        reply.nMessageID = item.nMessageID;
-        reply.nReplyMessageID = -1;
-        reply.nSyncMessageId = item.nSyncMessageId;
-        reply.nMessageLen = static_cast<std::int32_t>(answer->size());
-        reply.pszMessage = answer->empty() ? nullptr : answer->data();
-        m_client.PostIPCMessage(reply);
+        m_client.PostIPCMessage(MakeIPCReply(item, 0x30000, answer->empty() ? nullptr : answer->data(),
+                                             static_cast<std::int32_t>(answer->size())));
     });
-    m_client.BindMessageCallback(0x30006, [this](tagIPC_MESSAGE_ITEM& item) {
-        std::lock_guard lock(m_mtx);
-        m_commandLines.emplace_back(item.pszMessage ? item.pszMessage : "");
-        m_cv.notify_all();
-    });
+    m_client.BindMessageCallback(0x30006, m_commandLines.Callback());
     m_client.WaitForHub(kRealWait);
 }
 
@@ -64,11 +54,9 @@ std::vector<std::string> CInstallerStub::RequestedIds() {
 }
 
 bool CInstallerStub::WaitForCommandLine(std::string* text) {
-    std::unique_lock lock(m_mtx);
-    if (!m_cv.wait_for(lock, kRealWait, [&] { return !m_commandLines.empty(); })) return false;
-    *text = m_commandLines.front();
-    m_commandLines.erase(m_commandLines.begin());
-    return true;
+    const auto seen = m_commandLines.Take(0x30006, kRealWait);
+    if (seen) *text = seen->payload.c_str();  // up to its terminator
+    return seen.has_value();
 }
 
 void CInstallTest::SetUp() {

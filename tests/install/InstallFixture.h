@@ -36,7 +36,7 @@ private:
     std::condition_variable m_cv;
     std::optional<std::string> m_answer = SetupAnswerBytes(0, 0);
     std::vector<CRequest> m_requests;
-    std::vector<std::string> m_commandLines;
+    CRecorder m_commandLines;
     CIPCMessageClient m_client;
 };
 

@@ -80,17 +80,7 @@ TEST_F(SetupHandlersTest, OtherRequestsAreAnsweredWhileASetupRequestWaits) {
     ASSERT_TRUE(m_appManager->Send(0xF0009, "{}", 42));
     ASSERT_TRUE(m_appManager->WaitFor(0xF0009));
     // A system-state message is handled meanwhile too: the machine is no longer idle.
-    CIPCMessageClient publisher(0x310000, true, false);
-    ASSERT_TRUE(publisher.WaitForHub(std::chrono::seconds(5)));
-    std::string busy(32, '\0');
-    busy[0] = 2;
-    tagIPC_MESSAGE_ITEM state;
-    state.nReceiverID = -1;
-    state.nSenderID = 0x310000;
-    state.nMessageID = 0x300001;
-    state.nMessageLen = static_cast<std::int32_t>(busy.size());
-    state.pszMessage = busy.data();
-    ASSERT_TRUE(publisher.PublishIPCMessage(state));
+    ASSERT_TRUE(Publish(SystemState(2)));
     EXPECT_TRUE(Eventually([&] { return !q->IsFreeScene(); }));
     EXPECT_EQ(m_appManager->Count(0xF000F), 0u);
     q.reset();  // the waiting request ends with the service

@@ -6,7 +6,6 @@
 
 #include "IpcTestKit.h"
 #include "ipc/DownloadCbParam.h"
-#include "ipc/IPCReply.h"
 #include "ipc/IPCServer.h"
 
 namespace {
@@ -117,26 +116,6 @@ TEST_F(IpcServerTest, AHandlerRegisteredTwiceGetsMinusOneAndTheFirstStays) {
         ASSERT_EQ(server.RegisterProc(new COrderedProc(0x1, &gone)), 1);
     }
     EXPECT_EQ(gone.back(), 0x1) << "the destructor unregisters and deletes what is left";
-}
-
-TEST(IpcReply, AnswersTheSenderUnderTheRequestsIdsAndKeepsTheSyncId) {
-    char payload[] = "{\"result\":0}";
-    tagIPC_MESSAGE_ITEM request{0x50000, 0xF0000, 0xF0009, 0x50009, -1, 987654, 0, nullptr, false};
-    const tagIPC_MESSAGE_ITEM reply = MakeIPCReply(request, 0x50000, payload, sizeof(payload));
-    EXPECT_EQ(reply.nReceiverID, 0xF0000);
-    EXPECT_EQ(reply.nSenderID, 0x50000);
-    EXPECT_EQ(reply.nMessageID, 0xF0009);
-    EXPECT_EQ(reply.nReplyMessageID, -1);
-    EXPECT_EQ(reply.nReserved, -1);
-    EXPECT_EQ(reply.nSyncMessageId, 987654);
-    EXPECT_EQ(reply.nMessageLen, static_cast<std::int32_t>(sizeof(payload)));
-    EXPECT_EQ(reply.pszMessage, payload);
-    EXPECT_FALSE(reply.bReserved);
-
-    const tagIPC_MESSAGE_ITEM post = MakeIPCPost(0x30000, 0xF0006, -1, payload, 7);
-    EXPECT_EQ(post.nSenderID, -1);
-    EXPECT_EQ(post.nSyncMessageId, 0);
-    EXPECT_EQ(post.nReserved, -1);
 }
 
 }  // namespace

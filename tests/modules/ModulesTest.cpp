@@ -1,16 +1,11 @@
-#include <filesystem>
-#include <fstream>
-
 #include "TestMachine.h"
 #include "Util/DE.h"
 #include "kva/platform/Module.h"
-#include "kva/platform/Paths.h"
 #include "kva/platform/Text.h"
 
 namespace {
 
 using GetFWVersionFn = std::string (*)(const std::string&, const std::string&, std::string&, int&);
-using CheckWinPEFn = int (*)(const wchar_t*, const wchar_t*);
 
 class ModulesTest : public kvatest::CTestMachine {
 protected:
@@ -34,21 +29,6 @@ TEST_F(ModulesTest, FirmwareVersionComesFromTheInventory) {
     EXPECT_EQ(result, 1);
     EXPECT_EQ(fn("..\\45", "x", detail, result), "") << "only package ids reach the registry path";
     EXPECT_EQ(result, 0);
-    plat::FreeModule(m);
-}
-
-TEST_F(ModulesTest, WinPECheckLooksForTheBootImage) {
-    plat::HMODULE m = Load(L"\\plugins\\CheckWinPE.dll");
-    ASSERT_NE(m, nullptr);
-    auto fn = reinterpret_cast<CheckWinPEFn>(plat::GetModuleExport(m, "CheckWinPE"));
-    ASSERT_NE(fn, nullptr);
-    wchar_t buf[260] = L"C:\\sources\\boot.wim";
-    EXPECT_EQ(fn(L"WinPE", buf), 2);
-    const auto image = plat::ToHostPath("C:\\sources\\boot.wim");
-    std::filesystem::create_directories(image.parent_path());
-    std::ofstream(image) << "wim";
-    EXPECT_EQ(fn(L"WinPE", buf), 0);
-    EXPECT_NE(fn(L"Other", buf), 0);
     plat::FreeModule(m);
 }
 

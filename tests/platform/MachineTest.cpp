@@ -17,10 +17,7 @@ using namespace plat;
 class MachineTest : public kvatest::CTestMachine {
 protected:
     // Runs `kva --state <state> args...` and returns its exit code and output.
-    int Kva(const std::string& args, std::string* out = nullptr) {
-        return kvatest::RunCommand(kvatest::BinaryPath("kva").string() + " --state '" + State().string() + "' " + args,
-                                   out);
-    }
+    int Kva(const std::string& args, std::string* out = nullptr) { return kvatest::RunKva(State(), args, out); }
 };
 
 TEST_F(MachineTest, TwoProcessesShareOneMachine) {

@@ -3,8 +3,10 @@
 // message centre and the installer, and the fake clock.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <fstream>
 #include <future>
+#include <optional>
 
 #include "DriverFixture.h"
 #include "DuiLib/UIAutomation.h"
@@ -28,38 +30,35 @@ namespace {
 using namespace std::chrono_literals;
 using plat::CClock;
 
-// The message centre as the restart prompt sees it: keeps the restart requests (shown for six hours)
-// and ignores the notices other parts of the service send it.
+// The message centre as the restart prompt sees it: the restart requests (shown for six hours),
+// not the notices other parts of the service send it.
 class CRestartRequests {
 public:
     CRestartRequests() : m_client(ipc_endpoint::kMessageCentre, true, false) {
-        m_client.BindMessageCallback(ipc_msg::kMsgCenterRequest, [this](tagIPC_MESSAGE_ITEM& item) {
-            auto request = CMsgCenterRequest::Parse(item.pszMessage, item.pszMessage ? item.nMessageLen : 0);
-            if (!request || request->displayTimeMs != 21600000) return;
-            std::lock_guard lock(m_mtx);
-            m_seen.push_back({item, *request});
-            m_seen.back().first.pszMessage = nullptr;
-            m_cv.notify_all();
-        });
+        m_client.BindMessageCallback(ipc_msg::kMsgCenterRequest, m_seen.Callback());
         m_client.WaitForHub(std::chrono::seconds(20));
     }
-    std::size_t Count() {
-        std::lock_guard lock(m_mtx);
-        return m_seen.size();
+    std::size_t Count() const {
+        const auto all = m_seen.Items();
+        return static_cast<std::size_t>(std::count_if(all.begin(), all.end(), [](const CSeenItem& s) { return Restart(s); }));
     }
     bool Next(tagIPC_MESSAGE_ITEM* item, CMsgCenterRequest* request) {
-        std::unique_lock lock(m_mtx);
-        if (!m_cv.wait_for(lock, std::chrono::seconds(20), [&] { return m_taken < m_seen.size(); })) return false;
-        *item = m_seen[m_taken].first;
-        *request = m_seen[m_taken++].second;
-        return true;
+        while (const auto seen = m_seen.Take(ipc_msg::kMsgCenterRequest, std::chrono::seconds(20))) {
+            const auto restart = Restart(*seen);
+            if (!restart) continue;
+            *item = seen->item;
+            *request = *restart;
+            return true;
+        }
+        return false;
     }
 
 private:
-    std::mutex m_mtx;
-    std::condition_variable m_cv;
-    std::vector<std::pair<tagIPC_MESSAGE_ITEM, CMsgCenterRequest>> m_seen;
-    std::size_t m_taken = 0;
+    static std::optional<CMsgCenterRequest> Restart(const CSeenItem& seen) {
+        auto request = CMsgCenterRequest::Parse(seen.payload.data(), seen.payload.size());
+        return request && request->displayTimeMs == 21600000 ? request : std::nullopt;
+    }
+    CRecorder m_seen;
     CIPCMessageClient m_client;
 };
 

@@ -40,8 +40,7 @@ TEST_F(AppUpdateAcrossProcessesTest, UpdatePressedInTheMessageCentreIsInstalledB
     ASSERT_TRUE(SetInstalledVersion("0", "5.0.0.1", "Pilotdeck"));
     const auto scenario = State() / "scenario.txt";
     std::ofstream(scenario) << "appmgr drvstatus 0\nmc wait-tip 20000\nmc button\n";
-    ASSERT_TRUE(m_suite.Start(kvatest::BinaryPath("kva"), {"--state", State().string(), "suite", "--scenario",
-                                                          scenario.string()}));
+    ASSERT_TRUE(kvatest::StartKva(m_suite, State(), {"suite", "--scenario", scenario.string()}));
     ExpectLine("peers ready");
 
     _TOBEUPDATE_DRIVER_INFO app;

@@ -18,38 +18,16 @@ namespace {
 
 using kvatest::Eventually;
 
-std::string SysState(std::uint32_t scene, char byte28) {
-    std::string b(32, '\0');
-    b[0] = static_cast<char>(scene);
-    b[28] = byte28;
-    return b;
-}
-
 class CoordinationTest : public kvatest::CDriverTest {
 protected:
-    void SetUp() override {
-        CDriverTest::SetUp();
-        m_publisher = std::make_unique<CIPCMessageClient>(-1, false, false);
-    }
     void TearDown() override {
         KVAAppUpdataXML::GetInstance()->Reload();
         vtr::tips_sdk::KVATipsManager::GetInstance()->Disconnect();
-        m_publisher.reset();
         CDriverTest::TearDown();
-    }
-    void Publish(const std::string& payload, int messageId = ipc_msg::kSystemState) {
-        std::string bytes = payload;
-        tagIPC_MESSAGE_ITEM item;
-        item.nSenderID = -1;
-        item.nMessageID = messageId;
-        item.pszMessage = bytes.empty() ? nullptr : bytes.data();
-        item.nMessageLen = static_cast<std::int32_t>(bytes.size());
-        ASSERT_TRUE(m_publisher->PublishIPCMessage(item));
     }
     // A message the service handles after every one sent before it: the synergy answer, which
     // wakes a question that waits for it.
     void Settle(CKVAServerQuery& q) { EXPECT_FALSE(q.IsSynergyInUse()); }
-    std::unique_ptr<CIPCMessageClient> m_publisher;
 };
 
 // The free-scene flag as the tables view shows it (for `kva status`), "" before the view exists.
@@ -61,16 +39,16 @@ std::string ViewedFreeScene() {
 
 TEST_F(CoordinationTest, SystemStateFollowsTheSceneWordButNotWhenByte28IsSet) {
     auto q = StartService();
-    Publish(SysState(0, 0));
+    ASSERT_TRUE(Publish(SystemState(0, 0)));
     ASSERT_TRUE(Eventually([&] { return !q->IsFreeScene(); }));
     EXPECT_TRUE(Eventually([] { return ViewedFreeScene() == "busy"; })) << "the view follows the flag at once";
-    Publish(SysState(1, 1));  // ignored entirely
-    Publish(std::string());   // no payload
-    Publish(SysState(1, 0).substr(0, 20));
+    ASSERT_TRUE(Publish(SystemState(1, 1)));  // ignored entirely
+    ASSERT_TRUE(Publish(std::string()));  // no payload
+    ASSERT_TRUE(Publish(SystemState(1, 0).substr(0, 20)));
     Settle(*q);
     EXPECT_FALSE(q->IsFreeScene());
     EXPECT_TRUE(Events(2010).empty());
-    Publish(SysState(1, 0));
+    ASSERT_TRUE(Publish(SystemState(1, 0)));
     ASSERT_TRUE(Eventually([&] { return q->IsFreeScene(); }));
     ASSERT_TRUE(Eventually([&] { return Events(2010).size() == 1; }));
     EXPECT_TRUE(Eventually([] { return ViewedFreeScene() == "free"; }));
@@ -91,7 +69,7 @@ TEST_F(CoordinationTest, FreeSceneStartsIdleDownloadsAgainForNewAndFailedEntries
         e.state = state;
         q->SetTableEntry(DRIVER_UPDATE_IDLE, id, e);
     }
-    Publish(SysState(1, 0));
+    ASSERT_TRUE(Publish(SystemState(1, 0)));
     ASSERT_TRUE(Eventually([&] { return q->IdleTable().at("14").state == PACKAGE_DOWNLOADED; }));
     ASSERT_TRUE(Eventually([&] { return q->IdleTable().at("19").state == PACKAGE_DOWNLOADED; }));
     ASSERT_TRUE(WaitDownloads());

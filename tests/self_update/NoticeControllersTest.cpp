@@ -6,6 +6,7 @@
 #include "KVATipsSDK/KVATipsManager.h"
 #include "KVATipsSDK/TipsWire.h"
 #include "Util/DE.h"
+#include "ipc/IPCReply.h"
 #include "ipc/IpcIds.h"
 #include "kva/platform/Text.h"
 #include "self_update/KVAAppUpdataXML.h"
@@ -22,24 +23,13 @@ protected:
     void SetUp() override {
         CDriverTest::SetUp();
         m_centre = std::make_unique<CIPCMessageClient>(w::kMessageCentre, true, false);
-        m_centre->BindDefaultCallback([this](tagIPC_MESSAGE_ITEM& item) {
-            std::lock_guard lock(m_mtx);
-            m_tips.push_back({item.nMessageID, nlohmann::json::parse(std::string(item.pszMessage ? item.pszMessage : ""),
-                                                                     nullptr, false)});
-        });
+        m_centre->BindDefaultCallback(m_tips.Callback());
         ASSERT_TRUE(m_centre->WaitForHub(std::chrono::seconds(10)));
         m_status = std::make_unique<CIPCMessageClient>(ipc_endpoint::kAppManager, true, false);
         m_status->BindMessageCallback(ipc_msg::kDriverStatus, [this](tagIPC_MESSAGE_ITEM& q) {
             ++m_statusAsked;
             char answer = m_driversInstalling ? '1' : '0';
-            tagIPC_MESSAGE_ITEM a;
-            a.nReceiverID = q.nSenderID;
-            a.nSenderID = ipc_endpoint::kAppManager;
-            a.nMessageID = q.nMessageID;
-            a.nSyncMessageId = q.nSyncMessageId;
-            a.pszMessage = &answer;
-            a.nMessageLen = 1;
-            m_status->PostIPCMessage(a);
+            m_status->PostIPCMessage(MakeIPCReply(q, ipc_endpoint::kAppManager, &answer, 1));
         });
         ASSERT_TRUE(m_status->WaitForHub(std::chrono::seconds(10)));
         KVAAppUpdataXML::GetInstance()->Reload();
@@ -55,12 +45,11 @@ protected:
     }
     // The n-th item the message centre received, once it came.
     std::pair<int, nlohmann::json> Tip(std::size_t n) {
-        EXPECT_TRUE(Eventually([&] {
-            std::lock_guard lock(m_mtx);
-            return m_tips.size() > n;
-        }));
-        std::lock_guard lock(m_mtx);
-        return n < m_tips.size() ? m_tips[n] : std::pair<int, nlohmann::json>{};
+        EXPECT_TRUE(m_tips.WaitFor(n + 1));
+        const auto tips = m_tips.Items();
+        if (n >= tips.size()) return {};
+        // The payload up to its terminator, as the message centre reads it.
+        return {tips[n].item.nMessageID, nlohmann::json::parse(tips[n].payload.c_str(), nullptr, false)};
     }
     void Answer(int tipId, int event, const std::string& text) {
         std::string body = nlohmann::json{{"id", tipId}, {"event", event}, {"text", text}}.dump();
@@ -79,8 +68,7 @@ protected:
     }
     static std::string Text(const wchar_t* id) { return plat::ToUtf8(DuiLib::UICulture::GetInstance()->GetString(id)); }
 
-    std::mutex m_mtx;
-    std::vector<std::pair<int, nlohmann::json>> m_tips;
+    kvatest::CRecorder m_tips;
     std::unique_ptr<CIPCMessageClient> m_centre;
     std::unique_ptr<CIPCMessageClient> m_status;
     std::atomic<bool> m_driversInstalling{false};

@@ -1,7 +1,6 @@
 // The application check against a catalogue that offers a newer application: which path it takes
 // and what it reports on each.
 #include <fstream>
-#include <sstream>
 
 #include "DriverFixture.h"
 #include "KVADownload/Catalogue.h"
@@ -12,6 +11,7 @@
 #include "common/Driver/DriverUpdateCommon.h"
 #include "KVADownload/Folders.h"
 #include "Util/DE.h"
+#include "TextFile.h"
 #include "Util/KVASoftShelf.h"
 #include "ipc/IpcIds.h"
 #include "kva/platform/Desktop.h"
@@ -38,11 +38,7 @@ protected:
         plat::CreateTopWindow({0, L"Pilotdeck", L"", true, plat::Rect{0, 0, 100, 100}, 0});
     }
     static void ItEdition() {
-        const auto file = CKVASoftShelf::FilePath();
-        std::filesystem::create_directories(file.parent_path());
-        std::ofstream(file) << R"(<softshelf it="true"><plugin name="MsgPop"/></softshelf>)";
-        static int bump = 0;
-        std::filesystem::last_write_time(file, std::filesystem::file_time_type::clock::now() + std::chrono::seconds(++bump));
+        kvatest::WriteChangedFile(CKVASoftShelf::FilePath(), R"(<softshelf it="true"><plugin name="MsgPop"/></softshelf>)");
     }
     // The application error reports so far, without the leading "3011".
     static std::vector<Values> Reports() {
@@ -113,14 +109,7 @@ TEST_F(SelfUpdateCheckTest, NotAFreeSceneWaitsForALaterRoundAndAFreeOneDownloads
     SetSwitch(L"selfupdate", 1);
     auto q = StartService();
     kvatest::CRecordingPeer mainUi(ipc_endpoint::kMainUI);
-    std::string busy(32, '\0');
-    tagIPC_MESSAGE_ITEM state;
-    state.nSenderID = -1;
-    state.nMessageID = ipc_msg::kSystemState;
-    state.pszMessage = busy.data();
-    state.nMessageLen = 32;
-    CIPCMessageClient publisher(-1, false, false);
-    ASSERT_TRUE(publisher.PublishIPCMessage(state));
+    ASSERT_TRUE(Publish(SystemState(0)));
     ASSERT_TRUE(Eventually([&] { return !q->IsFreeScene(); }));
     EXPECT_TRUE(q->CheckCorvellaVersion());
     EXPECT_EQ(Reports(), (std::vector<Values>{{"5", "1", "8"}}));
@@ -130,8 +119,7 @@ TEST_F(SelfUpdateCheckTest, NotAFreeSceneWaitsForALaterRoundAndAFreeOneDownloads
     EXPECT_EQ(notice.nSenderID, -1);
     EXPECT_EQ(notice.nMessageLen, 0);
 
-    busy[0] = 1;
-    ASSERT_TRUE(publisher.PublishIPCMessage(state));
+    ASSERT_TRUE(Publish(SystemState(1)));
     ASSERT_TRUE(Eventually([&] { return q->IsFreeScene(); }));
     EXPECT_TRUE(q->CheckCorvellaVersion());
     EXPECT_TRUE(Downloaded());
@@ -173,9 +161,7 @@ TEST_F(SelfUpdateCheckTest, ShopModelDownloadsWithTheForceSwitchClosedAndWithout
     std::ofstream(marker) << "MZ retail";
     ASSERT_TRUE(FileInfo::SignFile(kShopModelMarkerFile, pem));
     const auto cfg = CCommonCfgMgr::FilePath();
-    std::stringstream text;
-    text << std::ifstream(cfg).rdbuf();
-    std::string xml = text.str();
+    std::string xml = kvatest::ReadAll(cfg);
     const auto at = xml.find("publicKey=\"") + 11;
     xml.replace(at, xml.find('"', at) - at, pub);
     std::ofstream(cfg) << xml;

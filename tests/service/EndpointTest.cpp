@@ -2,6 +2,7 @@
 #include <fstream>
 #include <nlohmann/json.hpp>
 
+#include "IpcTestKit.h"
 #include "ServerQueryFixture.h"
 #include "Util/DE.h"
 #include "kva/platform/Paths.h"
@@ -26,19 +27,13 @@ protected:
     }
     // Sends a request to the service as the UI would and returns the reply's payload.
     bool Ask(int messageId, const std::string& body, std::string* answer, int syncId = 77) {
-        tagIPC_MESSAGE_ITEM req;
-        req.nReceiverID = 0x50000;
-        req.nSenderID = 0xF0000;
-        req.nMessageID = messageId;
-        req.nSyncMessageId = syncId;
-        req.nMessageLen = static_cast<int>(body.size());
-        req.pszMessage = const_cast<char*>(body.data());
         tagIPC_MESSAGE_ITEM reply;
-        if (!m_peer->SendIPCMessage(req, reply, 20000)) return false;
+        const auto text = kvatest::Ask(*m_peer, 0x50000, 0xF0000, messageId, syncId, &reply, body);
+        if (!text) return false;
         EXPECT_EQ(reply.nSenderID, 0x50000);
         EXPECT_EQ(reply.nReplyMessageID, -1);
         EXPECT_EQ(reply.nSyncMessageId, syncId);
-        answer->assign(reply.pszMessage ? reply.pszMessage : "", reply.nMessageLen);
+        *answer = *text;
         return true;
     }
     std::unique_ptr<CKVAServerQuery> m_service;
@@ -80,33 +75,22 @@ TEST_F(EndpointTest, WinPECheckAnswersOneByte) {
 }
 
 TEST_F(EndpointTest, DriverCountGoesToTheDoctorAndTheGenericSendPostsAsIs) {
+    kvatest::CRecorder seen;
     CIPCMessageClient doctor(0x200000, true, false);
-    std::mutex mtx;
-    std::vector<tagIPC_MESSAGE_ITEM> got;
-    std::vector<std::string> bodies;
-    auto record = [&](tagIPC_MESSAGE_ITEM& item) {
-        std::lock_guard lock(mtx);
-        got.push_back(item);
-        bodies.emplace_back(item.pszMessage ? item.pszMessage : "", item.nMessageLen);
-    };
-    doctor.BindMessageCallback(0x200003, record);
-    doctor.BindMessageCallback(0x200077, record);
+    doctor.BindDefaultCallback(seen.Callback());
     ASSERT_TRUE(doctor.WaitForHub(Ms(10000)));
     EXPECT_TRUE(m_service->SendDrvNumtoDoctor(0x01020304));
     char data[] = "hello";
     EXPECT_TRUE(m_service->SendIPCMessage(0x200000, 0x200077, 5, data, 5));
-    ASSERT_TRUE(kvatest::Eventually([&] {
-        std::lock_guard lock(mtx);
-        return got.size() == 2;
-    }));
-    std::lock_guard lock(mtx);
-    EXPECT_EQ(got[0].nSenderID, 0x50000);
-    EXPECT_EQ(got[0].nReplyMessageID, 0);
-    EXPECT_EQ(bodies[0], std::string("\x04\x03\x02\x01", 4));
-    EXPECT_EQ(got[1].nSenderID, -1);
-    EXPECT_EQ(got[1].nReplyMessageID, 5);
-    EXPECT_EQ(got[1].nReserved, -1);
-    EXPECT_EQ(bodies[1], "hello");
+    const auto count = seen.Take(0x200003), generic = seen.Take(0x200077);
+    ASSERT_TRUE(count && generic);
+    EXPECT_EQ(count->item.nSenderID, 0x50000);
+    EXPECT_EQ(count->item.nReplyMessageID, 0);
+    EXPECT_EQ(count->payload, std::string("\x04\x03\x02\x01", 4));
+    EXPECT_EQ(generic->item.nSenderID, -1);
+    EXPECT_EQ(generic->item.nReplyMessageID, 5);
+    EXPECT_EQ(generic->item.nReserved, -1);
+    EXPECT_EQ(generic->payload, "hello");
 }
 
 }  // namespace

@@ -1,11 +1,10 @@
 #include "ServerQueryFixture.h"
 
 #include <atomic>
-#include <fstream>
-#include <sstream>
 
 #include "IPCMessage/IPCEndpoint.h"
 #include "KVADownload/Catalogue.h"
+#include "TextFile.h"
 #include "ServeKit/CatalogueMaker.h"
 #include "Util/CommonCfgMgr.h"
 #include "Util/DE.h"
@@ -44,17 +43,11 @@ void CServiceTest::WriteCatalogue(const std::function<void(CCatalogueMaker&)>& f
     ASSERT_TRUE(maker.Write(ModelKey(), version++, expires));
 
     const auto file = CCommonCfgMgr::FilePath();
-    std::stringstream text;
-    text << std::ifstream(file).rdbuf();
-    std::string cfg = text.str();
+    std::string cfg = kvatest::ReadAll(file);
     if (cfg.find("<UpdateService ") == std::string::npos) cfg = "<commoncfg><UpdateService url=\"" + ServiceUrl() + "\"/></commoncfg>";
     const auto at = cfg.find("<UpdateService ") + std::string("<UpdateService ").size();
     if (cfg.find("publicKey=") == std::string::npos) cfg.insert(at, "publicKey=\"" + key.second + "\" ");
-    std::filesystem::create_directories(file.parent_path());
-    std::ofstream(file) << cfg;
-    // Seen as a change even within the file system's time-stamp resolution.
-    static int bump = 0;
-    std::filesystem::last_write_time(file, std::filesystem::file_time_type::clock::now() + std::chrono::seconds(++bump));
+    kvatest::WriteChangedFile(file, cfg);
 }
 
 std::unique_ptr<CKVAServerQuery> CServiceTest::Start() {

@@ -1,5 +1,6 @@
 #include "IpcTestKit.h"
 
+#include <algorithm>
 #include <atomic>
 
 #include "IPCMessage/IPCEndpoint.h"
@@ -20,6 +21,7 @@ void CRecorder::Record(const tagIPC_MESSAGE_ITEM& item) {
     seen.item.pszMessage = nullptr;
     std::lock_guard lock(m_mutex);
     m_items.push_back(std::move(seen));
+    m_taken.push_back(false);
     m_cv.notify_all();  // under the lock: a test may destroy the recorder once it has seen the item
 }
 
@@ -36,6 +38,26 @@ std::vector<CSeenItem> CRecorder::Items() const {
 std::size_t CRecorder::Count() const {
     std::lock_guard lock(m_mutex);
     return m_items.size();
+}
+
+std::size_t CRecorder::Count(std::int32_t messageId) const {
+    std::lock_guard lock(m_mutex);
+    return static_cast<std::size_t>(
+        std::count_if(m_items.begin(), m_items.end(), [&](const CSeenItem& s) { return s.item.nMessageID == messageId; }));
+}
+
+std::optional<CSeenItem> CRecorder::Take(std::int32_t messageId, std::chrono::milliseconds realTimeout) {
+    std::unique_lock lock(m_mutex);
+    std::size_t at = 0;
+    auto untaken = [&] {
+        for (at = 0; at < m_items.size(); ++at) {
+            if (!m_taken[at] && m_items[at].item.nMessageID == messageId) return true;
+        }
+        return false;
+    };
+    if (!m_cv.wait_for(lock, realTimeout, untaken)) return std::nullopt;
+    m_taken[at] = true;
+    return m_items[at];
 }
 
 void CIpcTest::SetUp() {
@@ -72,6 +94,19 @@ tagIPC_MESSAGE_ITEM CIpcTest::Item(std::int32_t to, std::int32_t from, std::int3
     item.nMessageLen = static_cast<std::int32_t>(payload.size());
     item.pszMessage = payload.empty() ? nullptr : payload.data();
     return item;
+}
+
+std::optional<std::string> Ask(CIPCMessageClient& client, std::int32_t to, std::int32_t from, std::int32_t msg,
+                               std::int32_t sync, tagIPC_MESSAGE_ITEM* reply, std::string payload, int timeoutMs) {
+    tagIPC_MESSAGE_ITEM request = CIpcTest::Item(to, from, msg, payload);
+    request.nSyncMessageId = sync;
+    tagIPC_MESSAGE_ITEM answer;
+    if (!client.SendIPCMessage(request, answer, timeoutMs)) return std::nullopt;
+    std::string text;
+    if (answer.pszMessage && answer.nMessageLen > 0) text.assign(answer.pszMessage, static_cast<std::size_t>(answer.nMessageLen));
+    answer.pszMessage = nullptr;  // the client's buffer, reused by its next call
+    if (reply) *reply = answer;
+    return text;
 }
 
 }  // namespace kvatest

@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -34,12 +35,22 @@ public:
     bool WaitFor(std::size_t count, std::chrono::milliseconds realTimeout = kRealTimeout) const;
     std::vector<CSeenItem> Items() const;
     std::size_t Count() const;
+    std::size_t Count(std::int32_t messageId) const;
+    // Waits (real time) for the first item of `messageId` not taken yet, and takes it.
+    std::optional<CSeenItem> Take(std::int32_t messageId, std::chrono::milliseconds realTimeout = kRealTimeout);
 
 private:
     mutable std::mutex m_mutex;
     mutable std::condition_variable m_cv;
     std::vector<CSeenItem> m_items;
+    std::vector<bool> m_taken;
 };
+
+// Asks `to` through `client`, stating `from` as the sender, and waits up to `timeoutMs` of service
+// time: the answer's payload, or nullopt when none came. `reply` gets the answer's header.
+std::optional<std::string> Ask(CIPCMessageClient& client, std::int32_t to, std::int32_t from, std::int32_t msg,
+                               std::int32_t sync = 0, tagIPC_MESSAGE_ITEM* reply = nullptr, std::string payload = {},
+                               int timeoutMs = 20000);
 
 enum class EHubTransport { Inproc, Ipc };
 
@@ -54,6 +65,9 @@ protected:
     const std::string& Endpoint() const { return m_endpoint; }
     // A receiving client already known to the hub.
     std::unique_ptr<CIPCMessageClient> Client(int endpointId, bool inlineDispatch = false);
+
+public:
+    // An item that carries `payload` without its terminator (the string must outlive the item).
     static tagIPC_MESSAGE_ITEM Item(std::int32_t to, std::int32_t from, std::int32_t msg, std::string& payload);
 
 private:

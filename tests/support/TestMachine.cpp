@@ -46,6 +46,13 @@ bool Eventually(const std::function<bool()>& condition, std::chrono::millisecond
     return true;
 }
 
+void WriteChangedFile(const std::filesystem::path& file, const std::string& bytes) {
+    static std::atomic<int> bump{0};
+    std::filesystem::create_directories(file.parent_path());
+    std::ofstream(file, std::ios::binary | std::ios::trunc) << bytes;
+    std::filesystem::last_write_time(file, std::filesystem::file_time_type::clock::now() + std::chrono::seconds(++bump));
+}
+
 void WriteCommonConfig(const std::string& serviceUrl, int initTimeMinutes, int periodMinutes,
                        const std::string& extraUpdateAttributes) {
     const auto file = plat::ToHostPath("C:\\Program Files\\Vantor\\Pilotdeck\\config\\commoncfg.xml");
@@ -71,6 +78,19 @@ int RunCommand(const std::string& command, std::string* output) {
 
 std::filesystem::path BinaryPath(const std::string& name) {
     return std::filesystem::path(plat::ToUtf8(plat::HostExecutablePath())).parent_path() / name;
+}
+
+std::string KvaCommand(const std::filesystem::path& state) {
+    return "'" + BinaryPath("kva").string() + "' --state '" + state.string() + "'";
+}
+
+int RunKva(const std::filesystem::path& state, const std::string& args, std::string* output) {
+    return RunCommand(KvaCommand(state) + " " + args, output);
+}
+
+bool StartKva(plat::CChildProcess& child, const std::filesystem::path& state, std::vector<std::string> args) {
+    args.insert(args.begin(), {"--state", state.string()});
+    return child.Start(BinaryPath("kva"), args);
 }
 
 std::string ExpectLine(plat::CChildProcess& child, const std::string& text, std::chrono::milliseconds realTimeout) {

@@ -7,6 +7,7 @@
 #include <filesystem>
 #include <functional>
 #include <string>
+#include <vector>
 
 namespace plat {
 class CChildProcess;
@@ -29,6 +30,10 @@ private:
 bool Eventually(const std::function<bool()>& condition,
                 std::chrono::milliseconds timeout = std::chrono::milliseconds(10000));
 
+// Writes `bytes` to `file` (folders made) stamped later than any write before it: readers that
+// reload on a new time stamp see the change within the file system's resolution.
+void WriteChangedFile(const std::filesystem::path& file, const std::string& bytes);
+
 // Writes the suite's common configuration of the current machine.
 void WriteCommonConfig(const std::string& serviceUrl, int initTimeMinutes, int periodMinutes,
                        const std::string& extraUpdateAttributes = "");
@@ -47,5 +52,12 @@ std::string ExpectLine(plat::CChildProcess& child, const std::string& text,
 
 // Path of a helper executable built beside the tests.
 std::filesystem::path BinaryPath(const std::string& name);
+
+// `kva --state <state>`, quoted for the shell, to put verbs behind.
+std::string KvaCommand(const std::filesystem::path& state);
+// Runs `kva --state <state> <args>` through the shell, as RunCommand.
+int RunKva(const std::filesystem::path& state, const std::string& args, std::string* output = nullptr);
+// Starts `kva --state <state> <args...>` as `child`; false when it could not start.
+bool StartKva(plat::CChildProcess& child, const std::filesystem::path& state, std::vector<std::string> args);
 
 }  // namespace kvatest

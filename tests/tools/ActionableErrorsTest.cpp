@@ -15,8 +15,7 @@ protected:
     void ExpectOneLine(const std::string& args, const std::vector<std::string>& says, std::filesystem::path state = {}) {
         if (state.empty()) state = State();
         std::string out;
-        const int rc =
-            kvatest::RunCommand(kvatest::BinaryPath("kva").string() + " --state '" + state.string() + "' " + args + " 2>&1", &out);
+        const int rc = kvatest::RunKva(state, args, &out);
         EXPECT_NE(rc, 0) << args << ": " << out;
         EXPECT_EQ(std::count(out.begin(), out.end(), '\n'), 1) << args << ": " << out;
         for (const std::string& text : says) EXPECT_NE(out.find(text), std::string::npos) << args << ": " << text << "\n" << out;
@@ -42,9 +41,7 @@ TEST_F(ActionableErrorsTest, AnUnreachableServiceNamesItsUrlAndHowToStartOne) {
         port = probe.LocalPort();
     }
     const std::string url = "http://127.0.0.1:" + std::to_string(port);
-    ASSERT_EQ(kvatest::RunCommand(kvatest::BinaryPath("kva").string() + " --state '" + State().string() +
-                                  "' catalogue make '" + Service() + "' --configure " + url),
-              0);
+    ASSERT_EQ(kvatest::RunKva(State(), "catalogue make '" + Service() + "' --configure " + url), 0);
     ExpectOneLine("check", {"the update service", url, "does not answer", "kva serve"});
 }
 

@@ -12,9 +12,7 @@ class HostTest : public kvatest::CTestMachine {};
 TEST_F(HostTest, LibraryLoadsStartsAndUnloadsRepeatedly) {
     kvatest::WriteCommonConfig("", 1, 600);
     std::string out;
-    const int rc = kvatest::RunCommand(kvatest::BinaryPath("kva").string() + " --state '" + State().string() +
-                                           "' host --cycles 20 --hold-ms 20",
-                                       &out);
+    const int rc = kvatest::RunKva(State(), "host --cycles 20 --hold-ms 20", &out);
     EXPECT_EQ(rc, 0) << out;
     EXPECT_NE(out.find("20 start(s)"), std::string::npos) << out;
 }
@@ -26,9 +24,7 @@ TEST(DemoTest, TellsTheRoadFromOfferToRebootAcrossTheSuitesProcesses) {
     const auto state = std::filesystem::temp_directory_path() / ("kva-demo-test-" + std::to_string(plat::CurrentProcessId()));
     std::filesystem::remove_all(state);
     std::string out;
-    const int rc = kvatest::RunCommand(kvatest::BinaryPath("kva").string() + " --state '" + state.string() +
-                                           "' demo --rounds 1 --period 2 --package-size 256K --rate 256K",
-                                       &out);
+    const int rc = kvatest::RunKva(state, "demo --rounds 1 --period 2 --package-size 256K --rate 256K", &out);
     EXPECT_EQ(rc, 0) << out;
     auto at = [&](const std::string& text) { return out.find(text); };
     for (const char* said : {"-- round 1 ", "offered 22.200.0.6: a forced update", "downloaded 256 KB in",

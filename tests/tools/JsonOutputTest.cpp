@@ -14,10 +14,7 @@ class KvaJsonTest : public kvatest::CTestMachine {
 protected:
     std::string Kva(const std::string& args) {
         std::string out;
-        EXPECT_EQ(kvatest::RunCommand(kvatest::BinaryPath("kva").string() + " --state '" + State().string() + "' " + args,
-                                      &out),
-                  0)
-            << out;
+        EXPECT_EQ(kvatest::RunKva(State(), args, &out), 0) << out;
         return out;
     }
 };

@@ -21,8 +21,8 @@ protected:
         ipcmsg::SetHubEndpoint("");
     }
     void StartSuite(std::vector<std::string> args) {
-        args.insert(args.begin(), {"--state", State().string(), "suite"});
-        ASSERT_TRUE(m_suite.Start(kvatest::BinaryPath("kva"), args));
+        args.insert(args.begin(), "suite");
+        ASSERT_TRUE(kvatest::StartKva(m_suite, State(), std::move(args)));
         ExpectLine("peers ready");
     }
     std::string ExpectLine(const std::string& text) { return kvatest::ExpectLine(m_suite, text, kRealTimeout); }

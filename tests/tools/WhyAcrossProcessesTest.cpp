@@ -17,15 +17,6 @@ using nlohmann::json;
 
 class WhyAcrossProcessesTest : public kvatest::CCrossProcessTest {
 protected:
-    std::string Logs() const {
-        std::string all;
-        for (const auto& f : std::filesystem::directory_iterator(State() / "logs")) {
-            std::ifstream in(f.path());
-            all.append(std::istreambuf_iterator<char>(in), {});
-        }
-        return all;
-    }
-    bool Logged(const std::string& text) const { return Logs().find(text) != std::string::npos; }
     // The story lines of `kva why id`, oldest first.
     std::vector<std::string> Story(const std::string& id) {
         const json doc = json::parse(Kva("why " + id + " --json"), nullptr, false);
@@ -43,8 +34,7 @@ protected:
 };
 
 TEST_F(WhyAcrossProcessesTest, StoriesNameTheBatteryTheHashAndTheDependency) {
-    const std::filesystem::path service = State() / "service";
-    Kva("catalogue make '" + service.string() + "' --configure 'file://" + service.string() + "' --inventory");
+    const std::filesystem::path service = MakeService();
     {  // One byte of the audio driver changed after the catalogue was signed.
         std::fstream zip(service / "packages" / "14_6.0.9500.1.zip", std::ios::in | std::ios::out | std::ios::binary);
         zip.seekp(40);
@@ -54,13 +44,7 @@ TEST_F(WhyAcrossProcessesTest, StoriesNameTheBatteryTheHashAndTheDependency) {
     std::ofstream(CDriverInfoListMgr::FilePath()) << R"(<DriverCfg><Driver id="15"><Depend id="14"/></Driver></DriverCfg>)";
     Kva("machine set battery 20");
 
-    plat::CChildProcess serve, suite, host;
-    const std::string url = Serve(service.string(), serve);
-    ASSERT_FALSE(url.empty());
-    Configure(url);
-    const auto kva = kvatest::BinaryPath("kva");
-    ASSERT_TRUE(suite.Start(kva, Args({"suite"})));
-    ASSERT_TRUE(host.Start(kva, Args({"host"})));
+    StartRoad();
 
     ASSERT_TRUE(kvatest::Eventually([&] { return Logged("sys_percent = 20"); }, 60s)) << Logs();
     Kva("machine set battery 80");
@@ -69,9 +53,9 @@ TEST_F(WhyAcrossProcessesTest, StoriesNameTheBatteryTheHashAndTheDependency) {
         [&] { return Count(2006) == 1 && Logged("install driver successed") && Logged("CheckDepend,") && Logged("driver id 14 failed"); },
         60s))
         << Logs();
-    host.Stop();
-    suite.Stop();
-    serve.Stop();
+    m_host.Stop();
+    m_suite.Stop();
+    m_serve.Stop();
 
     const auto bios = Story("23");
     const int refused = Find(bios, "install refused: battery 20 % below the 30 % the configuration asks");
