@@ -2,9 +2,34 @@
 
 #include <nlohmann/json.hpp>
 
+#include "common/JsonFields.h"
+
 namespace {
 
 using Json = nlohmann::ordered_json;
+
+using ProcessList = std::vector<std::pair<std::string, std::string>>;
+using M = _SETUP_DRIVER_MSG;
+
+constexpr auto kSetupFields = std::make_tuple(
+    JsonField("id", &M::id), JsonField("strCurVersion", &M::strCurVersion),
+    JsonField("strNextVersion", &M::strNextVersion), JsonField("isInvolovedA", &M::isInvolovedA),
+    JsonField("updatetype", &M::updatetype), JsonField("file", &M::file), JsonField("timeout", &M::timeout),
+    JsonField("fileSize", &M::fileSize), JsonField("process_list", &M::process_list),
+    JsonField("logdir_list", &M::logdir_list));
+
+template <class T>
+const T& ToValue(const T& value) {
+    return value;
+}
+
+// The process list travels as objects: [{"name": ..., "description": ...}].
+Json ToValue(const ProcessList& processes) {
+    Json list = Json::array();
+    for (const auto& [name, description] : processes)
+        list.push_back({{"name", name}, {"description", description}});
+    return list;
+}
 
 template <class T>
 void Take(const Json& j, const char* key, T& out) {
@@ -17,6 +42,19 @@ void Take(const Json& j, const char* key, T& out) {
     }
 }
 
+// Entries that are not objects are passed over.
+void Take(const Json& j, const char* key, ProcessList& out) {
+    auto list = j.find(key);
+    if (list == j.end() || !list->is_array()) return;
+    for (const auto& e : *list) {
+        if (!e.is_object()) continue;
+        std::string name, description;
+        Take(e, "name", name);
+        Take(e, "description", description);
+        out.emplace_back(std::move(name), std::move(description));
+    }
+}
+
 std::uint32_t ReadU32(const char* p) {
     std::uint32_t v = 0;
     for (int i = 3; i >= 0; --i) v = (v << 8) | static_cast<std::uint8_t>(p[i]);
@@ -26,19 +64,9 @@ std::uint32_t ReadU32(const char* p) {
 }  // namespace
 
 std::string _SETUP_DRIVER_MSG::ToJson() const {
-    Json processes = Json::array();
-    for (const auto& [name, description] : process_list) processes.push_back({{"name", name}, {"description", description}});
-    Json j;
-    j["id"] = id;
-    j["strCurVersion"] = strCurVersion;
-    j["strNextVersion"] = strNextVersion;
-    j["isInvolovedA"] = isInvolovedA;
-    j["updatetype"] = updatetype;
-    j["file"] = file;
-    j["timeout"] = timeout;
-    j["fileSize"] = fileSize;
-    j["process_list"] = std::move(processes);
-    j["logdir_list"] = logdir_list;
+    Json j = Json::object();
+    ForEachJsonField(*this, kSetupFields,
+                     [&](const char* key, const auto& value) { j[key] = ToValue(value); });
     return j.dump(-1, ' ', false, Json::error_handler_t::replace);
 }
 
@@ -46,25 +74,7 @@ _SETUP_DRIVER_MSG _SETUP_DRIVER_MSG::FromJson(const std::string& text) {
     _SETUP_DRIVER_MSG m;
     const Json j = Json::parse(text, nullptr, false);
     if (!j.is_object()) return m;
-    Take(j, "id", m.id);
-    Take(j, "strCurVersion", m.strCurVersion);
-    Take(j, "strNextVersion", m.strNextVersion);
-    Take(j, "isInvolovedA", m.isInvolovedA);
-    Take(j, "updatetype", m.updatetype);
-    Take(j, "file", m.file);
-    Take(j, "timeout", m.timeout);
-    Take(j, "fileSize", m.fileSize);
-    Take(j, "logdir_list", m.logdir_list);
-    auto list = j.find("process_list");
-    if (list != j.end() && list->is_array()) {
-        for (const auto& e : *list) {
-            if (!e.is_object()) continue;
-            std::string name, description;
-            Take(e, "name", name);
-            Take(e, "description", description);
-            m.process_list.emplace_back(std::move(name), std::move(description));
-        }
-    }
+    ForEachJsonField(m, kSetupFields, [&](const char* key, auto& value) { Take(j, key, value); });
     return m;
 }
 
