@@ -10,6 +10,7 @@
 #include <mutex>
 #include <thread>
 
+#include "../common/ForwardingSink.h"
 #include "SimDevicesInternal.h"
 #include "kva/platform/Clock.h"
 #include "kva/platform/SimDevices.h"
@@ -164,40 +165,6 @@ bool ReadCommand(const Object& in, std::uint64_t* command, std::string* detail) 
     return false;
 }
 
-// The stub of an unsecured apartment: a sink of its own that forwards to the client's sink and
-// holds one reference to it until the stub goes.
-class CSinkStub final : public IWbemObjectSink {
-public:
-    explicit CSinkStub(IWbemObjectSink* target) : m_target(target) { m_target->AddRef(); }
-    HRESULT QueryInterface(Iid iid, void** out) override {
-        if (!out) return kEPointer;
-        if (iid != Iid::Unknown && iid != Iid::WbemObjectSink) {
-            *out = nullptr;
-            return kENoInterface;
-        }
-        AddRef();
-        *out = static_cast<IWbemObjectSink*>(this);
-        return kSOk;
-    }
-    std::uint32_t AddRef() override { return ++m_refs; }
-    std::uint32_t Release() override {
-        const std::uint32_t left = --m_refs;
-        if (left == 0) delete this;
-        return left;
-    }
-    HRESULT Indicate(long count, const WmiRow* objects) override {
-        return m_target->Indicate(count, objects);
-    }
-    HRESULT SetStatus(long flags, HRESULT result) override {
-        return m_target->SetStatus(flags, result);
-    }
-
-private:
-    ~CSinkStub() override { m_target->Release(); }
-    std::atomic<std::uint32_t> m_refs{1};
-    IWbemObjectSink* m_target;
-};
-
 }  // namespace
 
 HRESULT CoInitializeEx(DWORD coinit) {
@@ -345,7 +312,7 @@ HRESULT WmiCreateObjectStub(HWMIAPARTMENT apartment, IWbemObjectSink* sink, IWbe
     if (!stub || !sink) return kEPointer;
     *stub = nullptr;
     if (!Exists(apartment, Kind::Apartment)) return kWbemEFailed;
-    *stub = new CSinkStub(sink);
+    *stub = new detail::CForwardingSink(sink);
     return kSOk;
 }
 

@@ -10,11 +10,20 @@ namespace plat {
 
 namespace {
 
-// The two windows every desktop has. They are created lazily with fixed handles.
-constexpr HWND kDesktopHwnd = 0x10010;
-constexpr HWND kShellHwnd = 0x10020;
-constexpr int kSpecialDesktop = 1;
-constexpr int kSpecialShell = 2;
+// The two windows every desktop has, created lazily with fixed handles. Their `special` mark keeps
+// the calls on ordinary windows away from them.
+struct SpecialWindow {
+    HWND hwnd;
+    const char* windowClass;
+    const char* title;
+    const char* ownerExe;
+    int z;
+    int special;
+};
+constexpr SpecialWindow kDesktopWindow{0x10010, "#32769", "", "csrss.exe", -2, 1};
+constexpr SpecialWindow kShellWindow{0x10020, "Progman", "Program Manager", "explorer.exe", -1, 2};
+constexpr HWND kDesktopHwnd = kDesktopWindow.hwnd;
+constexpr HWND kShellHwnd = kShellWindow.hwnd;
 
 sim::CMachineDb& Db() { return sim::CMachineDb::Current(); }
 
@@ -42,16 +51,16 @@ void EnsureDesktop() {
             return true;
         }
         const Rect r = ScreenRect();
-        const auto csrss = static_cast<std::int64_t>(SystemPid("csrss.exe"));
-        const auto explorer = static_cast<std::int64_t>(SystemPid("explorer.exe"));
-        return db.Exec("INSERT INTO windows(hwnd, class, title, visible, l, t, r, b, pid, z, special) "
-                       "VALUES(?, '#32769', '', 1, ?, ?, ?, ?, ?, -2, ?)",
-                       {static_cast<std::int64_t>(kDesktopHwnd), std::int64_t{r.left}, std::int64_t{r.top},
-                        std::int64_t{r.right}, std::int64_t{r.bottom}, csrss, std::int64_t{kSpecialDesktop}}) &&
-               db.Exec("INSERT INTO windows(hwnd, class, title, visible, l, t, r, b, pid, z, special) "
-                       "VALUES(?, 'Progman', 'Program Manager', 1, ?, ?, ?, ?, ?, -1, ?)",
-                       {static_cast<std::int64_t>(kShellHwnd), std::int64_t{r.left}, std::int64_t{r.top},
-                        std::int64_t{r.right}, std::int64_t{r.bottom}, explorer, std::int64_t{kSpecialShell}});
+        for (const SpecialWindow& w : {kDesktopWindow, kShellWindow}) {
+            const bool added =
+                db.Exec("INSERT INTO windows(hwnd, class, title, visible, l, t, r, b, pid, z, special) "
+                        "VALUES(?, ?, ?, 1, ?, ?, ?, ?, ?, ?, ?)",
+                        {static_cast<std::int64_t>(w.hwnd), std::string(w.windowClass), std::string(w.title),
+                         std::int64_t{r.left}, std::int64_t{r.top}, std::int64_t{r.right}, std::int64_t{r.bottom},
+                         static_cast<std::int64_t>(SystemPid(w.ownerExe)), std::int64_t{w.z}, std::int64_t{w.special}});
+            if (!added) return false;
+        }
+        return true;
     });
     ensured = &db;
 }

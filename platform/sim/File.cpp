@@ -36,30 +36,16 @@ bool DiskHasRoomFor(std::size_t size) {
 
 }  // namespace
 
-CFile::~CFile() { Close(); }
+int CFile::OpenHandle(const std::filesystem::path& path, bool write) {
+    return ::open(path.c_str(), write ? O_RDWR | O_CREAT | O_CLOEXEC : O_RDONLY | O_CLOEXEC, 0644);
+}
+
+bool CFile::SeekToEnd() { return ::lseek(m_fd, 0, SEEK_END) >= 0 || Failed(); }
 
 bool CFile::Failed() {
     m_lastError = errno == ENOSPC || errno == EDQUOT ? FileError::DiskFull : FileError::Other;
     m_lastErrorText = std::strerror(errno);
     return false;
-}
-
-bool CFile::Open(const std::filesystem::path& path, bool append, bool truncate) {
-    Close();
-    m_fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | (truncate ? O_TRUNC : 0), 0644);
-    if (m_fd < 0) return Failed();
-    if (append && ::lseek(m_fd, 0, SEEK_END) < 0) {
-        Failed();
-        Close();
-        return false;
-    }
-    return true;
-}
-
-bool CFile::OpenForReading(const std::filesystem::path& path) {
-    Close();
-    m_fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    return m_fd >= 0 || Failed();
 }
 
 std::uint64_t CFile::Size() const {

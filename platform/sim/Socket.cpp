@@ -41,18 +41,6 @@ void CWaker::Wake() {
     if (m_fds[1] >= 0) (void)!::write(m_fds[1], "x", 1);
 }
 
-CSocket::CSocket(CSocket&& other) noexcept : m_fd(std::exchange(other.m_fd, -1)) {}
-
-CSocket& CSocket::operator=(CSocket&& other) noexcept {
-    if (this != &other) {
-        Close();
-        m_fd = std::exchange(other.m_fd, -1);
-    }
-    return *this;
-}
-
-CSocket::~CSocket() { Close(); }
-
 CSocket CSocket::ListenLoopback(std::uint16_t port, std::string* error) {
     CSocket s(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
     const int one = 1;
@@ -83,7 +71,8 @@ std::uint16_t CSocket::LocalPort() const {
 
 CSocket CSocket::Accept() const { return CSocket(m_fd < 0 ? -1 : ::accept4(m_fd, nullptr, nullptr, SOCK_CLOEXEC)); }
 
-SocketWait CSocket::WaitFor(short events, const CWaker* waker, std::chrono::milliseconds timeout) const {
+SocketWait CSocket::WaitFor(bool writable, const CWaker* waker, std::chrono::milliseconds timeout) const {
+    const short events = writable ? POLLOUT : POLLIN;
     pollfd p[2] = {{m_fd, events, 0}, {waker ? waker->m_fds[0] : -1, POLLIN, 0}};
     for (;;) {
         const int n = ::poll(p, 2, static_cast<int>(timeout.count()));
@@ -96,26 +85,10 @@ SocketWait CSocket::WaitFor(short events, const CWaker* waker, std::chrono::mill
     }
 }
 
-SocketWait CSocket::WaitReadable(const CWaker* waker, std::chrono::milliseconds timeout) const {
-    return WaitFor(POLLIN, waker, timeout);
-}
-
-SocketWait CSocket::WaitWritable(const CWaker* waker, std::chrono::milliseconds timeout) const {
-    return WaitFor(POLLOUT, waker, timeout);
-}
-
-bool CSocket::SendAll(const char* data, std::size_t size, const CWaker* waker, std::chrono::milliseconds timeout) {
-    while (size > 0) {
-        if (WaitWritable(waker, timeout) != SocketWait::Ready) return false;
-        const ssize_t w = ::send(m_fd, data, size, MSG_NOSIGNAL);
-        if (w <= 0) {
-            if (w < 0 && (errno == EINTR || errno == EAGAIN)) continue;
-            return false;
-        }
-        data += w;
-        size -= static_cast<std::size_t>(w);
-    }
-    return true;
+long CSocket::SendSome(const char* data, std::size_t size) {
+    const ssize_t w = ::send(m_fd, data, size, MSG_NOSIGNAL);
+    if (w < 0 && (errno == EINTR || errno == EAGAIN)) return kWouldBlock;
+    return w > 0 ? static_cast<long>(w) : -1;
 }
 
 long CSocket::Receive(char* buffer, std::size_t size, bool dontWait) {

@@ -10,6 +10,7 @@
 #include <map>
 #include <mutex>
 
+#include "../common/ForwardingSink.h"
 #include "kva/platform/Text.h"
 
 namespace plat {
@@ -83,36 +84,15 @@ private:
 
 // What WmiCreateObjectStub hands out: the port's view of the apartment's stub. Its COM side is
 // what WMI calls; calls made on it directly go to the wrapped sink.
-class CStub final : public plat::IWbemObjectSink {
+class CStub final : public detail::CForwardingSink {
 public:
-    CStub(::IWbemObjectSink* com, plat::IWbemObjectSink* inner) : m_com(com), m_inner(inner) { m_inner->AddRef(); }
+    CStub(::IWbemObjectSink* com, plat::IWbemObjectSink* inner) : CForwardingSink(inner), m_com(com) {}
 
     ::IWbemObjectSink* Com() const { return m_com; }
-    HRESULT QueryInterface(Iid iid, void** out) override {
-        if (!out) return kEPointer;
-        *out = nullptr;
-        if (iid != Iid::Unknown && iid != Iid::WbemObjectSink) return kENoInterface;
-        *out = this;
-        AddRef();
-        return kSOk;
-    }
-    std::uint32_t AddRef() override { return ++m_refs; }
-    std::uint32_t Release() override {
-        const std::uint32_t n = --m_refs;
-        if (n == 0) delete this;
-        return n;
-    }
-    HRESULT Indicate(long count, const WmiRow* objects) override { return m_inner->Indicate(count, objects); }
-    HRESULT SetStatus(long flags, HRESULT result) override { return m_inner->SetStatus(flags, result); }
 
 private:
-    ~CStub() override {
-        m_com->Release();
-        m_inner->Release();
-    }
-    std::atomic<std::uint32_t> m_refs{1};
+    ~CStub() override { m_com->Release(); }
     ::IWbemObjectSink* m_com;
-    plat::IWbemObjectSink* m_inner;
 };
 
 // Subscriptions by the port's sink: the COM sink WMI was given, to cancel it by.

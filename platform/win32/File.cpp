@@ -13,14 +13,6 @@ namespace {
 
 HANDLE Native(int fd) { return fd < 0 ? INVALID_HANDLE_VALUE : LongToHandle(fd); }
 
-int OpenHandle(const std::filesystem::path& path, DWORD access, DWORD disposition) {
-    // Others may read, write, rename or delete the file while it is open, as on POSIX.
-    const HANDLE h = ::CreateFileW(path.wstring().c_str(), access,
-                                   FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, disposition,
-                                   FILE_ATTRIBUTE_NORMAL, nullptr);
-    return h == INVALID_HANDLE_VALUE ? -1 : static_cast<int>(HandleToLong(h));
-}
-
 bool MoveTo(HANDLE h, std::int64_t offset, DWORD from, std::int64_t* now = nullptr) {
     LARGE_INTEGER to{}, at{};
     to.QuadPart = offset;
@@ -31,31 +23,21 @@ bool MoveTo(HANDLE h, std::int64_t offset, DWORD from, std::int64_t* now = nullp
 
 }  // namespace
 
-CFile::~CFile() { Close(); }
+int CFile::OpenHandle(const std::filesystem::path& path, bool write) {
+    // Others may read, write, rename or delete the file while it is open, as on POSIX.
+    const HANDLE h = ::CreateFileW(path.wstring().c_str(), write ? GENERIC_READ | GENERIC_WRITE : GENERIC_READ,
+                                   FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                   write ? OPEN_ALWAYS : OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    return h == INVALID_HANDLE_VALUE ? -1 : static_cast<int>(HandleToLong(h));
+}
+
+bool CFile::SeekToEnd() { return MoveTo(Native(m_fd), 0, FILE_END) || Failed(); }
 
 bool CFile::Failed() {
     const DWORD code = ::GetLastError();
     m_lastError = code == ERROR_DISK_FULL || code == ERROR_HANDLE_DISK_FULL ? FileError::DiskFull : FileError::Other;
     m_lastErrorText = win32::SystemErrorText(code);
     return false;
-}
-
-bool CFile::Open(const std::filesystem::path& path, bool append, bool truncate) {
-    Close();
-    m_fd = OpenHandle(path, GENERIC_READ | GENERIC_WRITE, OPEN_ALWAYS);
-    if (m_fd < 0) return Failed();
-    if ((truncate && !Truncate()) || (append && !MoveTo(Native(m_fd), 0, FILE_END))) {
-        Failed();
-        Close();
-        return false;
-    }
-    return true;
-}
-
-bool CFile::OpenForReading(const std::filesystem::path& path) {
-    Close();
-    m_fd = OpenHandle(path, GENERIC_READ, OPEN_EXISTING);
-    return m_fd >= 0 || Failed();
 }
 
 std::uint64_t CFile::Size() const {

@@ -4,30 +4,23 @@
 // and no calls or images are recorded. The first call says so in the log.
 #include "kva/platform/SimDevices.h"
 
-#include <atomic>
-
-#include "kva/platform/Log.h"
+#include "Win32.h"
 
 namespace plat {
 
 namespace {
 
-void SayNotAvailable(const char* call) {
-    static std::atomic<bool> said{false};
-    if (!said.exchange(true)) {
-        KVA_LOG_ERROR(call << ": the simulated devices are not available on a real machine");
-    }
-}
+win32::CFirstCallNotice g_notAvailable("the simulated devices are not available on a real machine");
 
 }  // namespace
 
 std::optional<PdScript> ParsePdScript(const std::string&) {
-    SayNotAvailable("ParsePdScript");
+    g_notAvailable.Say("ParsePdScript");
     return std::nullopt;
 }
 
 PdScript CurrentPdScript() {
-    SayNotAvailable("CurrentPdScript");
+    g_notAvailable.Say("CurrentPdScript");
     PdScript real;
     real.eventId = std::nullopt;  // the real firmware's event is the real one, not one made up here
     real.delayMs = 0;
@@ -35,14 +28,14 @@ PdScript CurrentPdScript() {
 }
 
 std::vector<DeviceCall> ListDeviceCalls() {
-    SayNotAvailable("ListDeviceCalls");
+    g_notAvailable.Say("ListDeviceCalls");
     return {};
 }
 
-void ClearDeviceCalls() { SayNotAvailable("ClearDeviceCalls"); }
+void ClearDeviceCalls() { g_notAvailable.Say("ClearDeviceCalls"); }
 
 std::vector<std::filesystem::path> ListEcImages() {
-    SayNotAvailable("ListEcImages");
+    g_notAvailable.Say("ListEcImages");
     return {};
 }
 

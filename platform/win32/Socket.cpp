@@ -82,18 +82,6 @@ void CWaker::Wake() {
     if (m_fds[1] >= 0) ::send(Native(m_fds[1]), "x", 1, 0);
 }
 
-CSocket::CSocket(CSocket&& other) noexcept : m_fd(std::exchange(other.m_fd, -1)) {}
-
-CSocket& CSocket::operator=(CSocket&& other) noexcept {
-    if (this != &other) {
-        Close();
-        m_fd = std::exchange(other.m_fd, -1);
-    }
-    return *this;
-}
-
-CSocket::~CSocket() { Close(); }
-
 CSocket CSocket::ListenLoopback(std::uint16_t port, std::string* error) {
     CSocket s(NewStreamSocket());
     // Windows lets a second socket take a port with SO_REUSEADDR; exclusive use refuses that.
@@ -131,7 +119,8 @@ CSocket CSocket::Accept() const {
     return CSocket(Ours(s));
 }
 
-SocketWait CSocket::WaitFor(short events, const CWaker* waker, std::chrono::milliseconds timeout) const {
+SocketWait CSocket::WaitFor(bool writable, const CWaker* waker, std::chrono::milliseconds timeout) const {
+    const SHORT events = writable ? POLLOUT : POLLIN;
     WSAPOLLFD p[2] = {{Native(m_fd), events, 0}, {waker ? Native(waker->m_fds[0]) : INVALID_SOCKET, POLLIN, 0}};
     const ULONG count = waker && waker->m_fds[0] >= 0 ? 2 : 1;
     const int n = ::WSAPoll(p, count, ClampTimeout(timeout));
@@ -142,31 +131,17 @@ SocketWait CSocket::WaitFor(short events, const CWaker* waker, std::chrono::mill
     return SocketWait::Ready;
 }
 
-SocketWait CSocket::WaitReadable(const CWaker* waker, std::chrono::milliseconds timeout) const {
-    return WaitFor(POLLIN, waker, timeout);
-}
-
-SocketWait CSocket::WaitWritable(const CWaker* waker, std::chrono::milliseconds timeout) const {
-    return WaitFor(POLLOUT, waker, timeout);
-}
-
-bool CSocket::SendAll(const char* data, std::size_t size, const CWaker* waker, std::chrono::milliseconds timeout) {
-    while (size > 0) {
-        if (WaitWritable(waker, timeout) != SocketWait::Ready) return false;
-        const int chunk = static_cast<int>(std::min<std::size_t>(size, 1 << 20));
-        const int w = ::send(Native(m_fd), data, chunk, 0);
-        if (w == SOCKET_ERROR && ::WSAGetLastError() == WSAEWOULDBLOCK) continue;
-        if (w <= 0) return false;
-        data += w;
-        size -= static_cast<std::size_t>(w);
-    }
-    return true;
+long CSocket::SendSome(const char* data, std::size_t size) {
+    const int chunk = static_cast<int>(std::min<std::size_t>(size, 1 << 20));
+    const int w = ::send(Native(m_fd), data, chunk, 0);
+    if (w == SOCKET_ERROR && ::WSAGetLastError() == WSAEWOULDBLOCK) return kWouldBlock;
+    return w > 0 ? w : -1;
 }
 
 long CSocket::Receive(char* buffer, std::size_t size, bool dontWait) {
     // Winsock has no per-call "don't wait": a zero wait tells whether a read would block.
     if (dontWait) {
-        const SocketWait ready = WaitFor(POLLIN, nullptr, std::chrono::milliseconds(0));
+        const SocketWait ready = WaitFor(false, nullptr, std::chrono::milliseconds(0));
         if (ready == SocketWait::TimedOut) return kWouldBlock;
         if (ready == SocketWait::Failed) return -1;
     }

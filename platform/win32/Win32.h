@@ -5,9 +5,11 @@
 
 #include <windows.h>
 
+#include <atomic>
 #include <string>
 #include <string_view>
 
+#include "kva/platform/Log.h"
 #include "kva/platform/Text.h"
 
 #undef RegOpenKey
@@ -72,5 +74,20 @@ inline std::string SystemErrorText(DWORD code) {
     while (!words.empty() && (words.back() == L'\n' || words.back() == L'\r' || words.back() == L'.')) words.pop_back();
     return ToUtf8(words);
 }
+
+// For the calls that exist for the simulated machine and answer "nothing" on a real one: the first
+// of them to be called says in the log why, naming itself.
+class CFirstCallNotice {
+public:
+    explicit constexpr CFirstCallNotice(const char* why) : m_why(why) {}
+
+    void Say(const char* call) {
+        if (!m_said.exchange(true)) KVA_LOG_ERROR(call << ": " << m_why);
+    }
+
+private:
+    std::atomic<bool> m_said{false};
+    const char* m_why;
+};
 
 }  // namespace plat::win32

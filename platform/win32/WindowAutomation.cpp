@@ -4,52 +4,44 @@
 // there" (no control, no request id, no result) and says once in the log why.
 #include "kva/platform/WindowAutomation.h"
 
-#include <atomic>
-
 #include "Win32.h"
-
-#include "kva/platform/Log.h"
 
 namespace plat {
 
 namespace {
 
-void SayNotAvailable(const char* call) {
-    static std::atomic<bool> said{false};
-    if (!said.exchange(true)) {
-        KVA_LOG_ERROR(call << ": window automation is the simulated machine's; on Windows the window library answers");
-    }
-}
+win32::CFirstCallNotice g_notAvailable(
+    "window automation is the simulated machine's; on Windows the window library answers");
 
 }  // namespace
 
 bool PublishControl(HWND, std::string_view, std::wstring_view, bool) {
-    SayNotAvailable("PublishControl");
+    g_notAvailable.Say("PublishControl");
     return false;
 }
 
 std::optional<ControlState> ReadControl(HWND, std::string_view) {
-    SayNotAvailable("ReadControl");
+    g_notAvailable.Say("ReadControl");
     return std::nullopt;
 }
 
 std::vector<ControlState> ListControls(HWND) {
-    SayNotAvailable("ListControls");
+    g_notAvailable.Say("ListControls");
     return {};
 }
 
 std::int64_t PostAutomationRequest(HWND, std::string_view, std::string_view, std::int64_t, std::int64_t) {
-    SayNotAvailable("PostAutomationRequest");
+    g_notAvailable.Say("PostAutomationRequest");
     return 0;
 }
 
 std::vector<AutomationRequest> TakeAutomationRequests(DWORD) {
-    SayNotAvailable("TakeAutomationRequests");
+    g_notAvailable.Say("TakeAutomationRequests");
     return {};
 }
 
 bool FinishAutomationRequest(std::int64_t, bool, std::int64_t) {
-    SayNotAvailable("FinishAutomationRequest");
+    g_notAvailable.Say("FinishAutomationRequest");
     return false;
 }
 
@@ -73,7 +65,7 @@ void WakeAutomationWait() {
 }
 
 std::optional<AutomationResult> ReadAutomationResult(std::int64_t) {
-    SayNotAvailable("ReadAutomationResult");
+    g_notAvailable.Say("ReadAutomationResult");
     return std::nullopt;
 }
 

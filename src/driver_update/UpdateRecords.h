@@ -27,29 +27,29 @@ namespace UpdaterManager {
 
 // Reason of an update error report; 0 reports nothing.
 enum enmUPDATER_ERROR_TYPE : std::int32_t {
-    UPDATER_ERROR_NONE = 0,
-    UPDATER_ERROR_SPACE_OR_BATTERY = 1,
-    UPDATER_ERROR_DISK_SPACE = 2,
-    UPDATER_ERROR_APP_WINDOW_OPEN = 3,
-    UPDATER_ERROR_SYNERGY_IN_USE = 4,
-    UPDATER_ERROR_MANUAL_UNFINISHED = 5,
-    UPDATER_ERROR_NOT_AGREED = 7,
-    UPDATER_ERROR_NOT_IDLE = 8,
-    UPDATER_ERROR_FULL_SCREEN = 9,
-    UPDATER_ERROR_SWITCH_OFF = 10,
-    UPDATER_ERROR_DEPENDENCY = 11,
-    UPDATER_ERROR_APP_SETUP_RUNNING = 12,
-    UPDATER_ERROR_MEETING = 13,
+    UPDATER_ERROR_NONE = 0,                // nothing is reported
+    UPDATER_ERROR_SPACE_OR_BATTERY = 1,    // driver check and install refusals
+    UPDATER_ERROR_DISK_SPACE = 2,          // with events 7007 and 3011
+    UPDATER_ERROR_APP_WINDOW_OPEN = 3,     // a window of the management application
+    UPDATER_ERROR_SYNERGY_IN_USE = 4,      // a linked device is in use
+    UPDATER_ERROR_MANUAL_UNFINISHED = 5,   // or the application's own upgrade
+    UPDATER_ERROR_NOT_AGREED = 7,          // used by the application self-update
+    UPDATER_ERROR_NOT_IDLE = 8,            // no free scene
+    UPDATER_ERROR_FULL_SCREEN = 9,         // idle, but a full-screen application is in front
+    UPDATER_ERROR_SWITCH_OFF = 10,         // the idle-update switch
+    UPDATER_ERROR_DEPENDENCY = 11,         // a dependency is not yet installed
+    UPDATER_ERROR_APP_SETUP_RUNNING = 12,  // the management application's installer
+    UPDATER_ERROR_MEETING = 13,            // a conferencing application runs
 };
 
 // The step at which an error was reported.
 enum enmUPDATER_LOG_TRACK_TYPE : std::int32_t {
-    UPDATER_TRACK_DISK_SPACE = 12,
-    UPDATER_TRACK_APP_INSTALL = 17,
-    UPDATER_TRACK_CONTINUE_APP_DOWNLOAD = 18,
-    UPDATER_TRACK_CHECK = 19,
-    UPDATER_TRACK_SYSTEM_STATE_DOWNLOAD = 20,
-    UPDATER_TRACK_INSTALL = 21,
+    UPDATER_TRACK_DISK_SPACE = 12,             // the disk-space test before a download
+    UPDATER_TRACK_APP_INSTALL = 17,            // the application's own install
+    UPDATER_TRACK_CONTINUE_APP_DOWNLOAD = 18,  // resumed when the machine is idle
+    UPDATER_TRACK_CHECK = 19,                  // the check and the download decision
+    UPDATER_TRACK_SYSTEM_STATE_DOWNLOAD = 20,  // the idle download a system-state message starts
+    UPDATER_TRACK_INSTALL = 21,                // installation, with every install refusal
 };
 
 }  // namespace UpdaterManager

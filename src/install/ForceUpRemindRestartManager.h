@@ -7,7 +7,7 @@
 #include <cstdint>
 #include <string>
 
-#include "DuiLib/WindowImplBase.h"
+#include "common/LayoutWindow.h"
 #include "driver_update/UpdateRecords.h"
 
 class CIPCMessageClient;
@@ -15,7 +15,7 @@ namespace DuiLib {
 class CMenuWnd;
 }
 
-class ForceUpRemindRestartManager : public DuiLib::WindowImplBase {
+class ForceUpRemindRestartManager : public CLayoutWindow {
 public:
     static constexpr DuiLib::UINT kRemindTimer = 1111;
     static constexpr std::uint32_t kFullScreenRetryMs = 10000;
@@ -25,11 +25,9 @@ public:
     ForceUpRemindRestartManager(_DRIVER_UPDATE_TYPE type, _RESTART_SYSTEM_LEVEL level);
     ~ForceUpRemindRestartManager() override;
 
-    std::wstring GetWindowClassName() const override { return L"ForceUpRemindRestartDlg"; }
     DuiLib::LRESULT HandleMessage(DuiLib::UINT uMsg, DuiLib::WPARAM wParam, DuiLib::LPARAM lParam,
                                   bool& bHandled) override;
     void InitWindow() override;
-    std::wstring GetSkinFile() override { return L"..\\..\\res\\layout\\DriverUp_ForceUp_Restart_Dlg.xml"; }
     void Notify(DuiLib::TNotifyUI& msg) override;
 
     void ShowRestartDlg(_DRIVER_UPDATE_TYPE type, _RESTART_SYSTEM_LEVEL level, bool unused);

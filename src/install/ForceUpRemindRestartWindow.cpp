@@ -67,7 +67,9 @@ int UserData(DuiLib::CControlUI* item) {
 }  // namespace
 
 ForceUpRemindRestartManager::ForceUpRemindRestartManager(_DRIVER_UPDATE_TYPE type, _RESTART_SYSTEM_LEVEL level)
-    : m_nRequestType(type), m_nRequestLevel(level) {}
+    : CLayoutWindow(L"ForceUpRemindRestartDlg", L"..\\..\\res\\layout\\DriverUp_ForceUp_Restart_Dlg.xml"),
+      m_nRequestType(type),
+      m_nRequestLevel(level) {}
 
 ForceUpRemindRestartManager::~ForceUpRemindRestartManager() {
     delete m_pMenu;

@@ -8,6 +8,29 @@ namespace {
 
 using Json = nlohmann::ordered_json;
 
+using ProcessList = std::vector<std::pair<std::string, std::string>>;
+using M = _SETUP_DRIVER_MSG;
+
+// The members in the order the message carries them; each one's JSON key is its name.
+template <class Visit>
+void MessageMembers(Visit&& visit) {
+    KVA_FOR_EACH_MEMBER(visit, id, strCurVersion, strNextVersion, isInvolovedA, updatetype, file, timeout,
+                        fileSize, process_list, logdir_list);
+}
+
+template <class T>
+const T& ToValue(const T& value) {
+    return value;
+}
+
+// The process list travels as objects: [{"name": ..., "description": ...}].
+Json ToValue(const ProcessList& processes) {
+    Json list = Json::array();
+    for (const auto& [name, description] : processes)
+        list.push_back({{"name", name}, {"description", description}});
+    return list;
+}
+
 template <class T>
 void Take(const Json& j, const char* key, T& out) {
     auto it = j.find(key);
@@ -19,12 +42,17 @@ void Take(const Json& j, const char* key, T& out) {
     }
 }
 
-// The members whose JSON key is their name, in the order the message carries them; the process list
-// has a form of its own.
-template <class Visit>
-void MessageMembers(Visit&& visit) {
-    KVA_FOR_EACH_MEMBER(visit, id, strCurVersion, strNextVersion, isInvolovedA, updatetype, file, timeout,
-                        fileSize);
+// Entries that are not objects are passed over.
+void Take(const Json& j, const char* key, ProcessList& out) {
+    auto list = j.find(key);
+    if (list == j.end() || !list->is_array()) return;
+    for (const auto& e : *list) {
+        if (!e.is_object()) continue;
+        std::string name, description;
+        Take(e, "name", name);
+        Take(e, "description", description);
+        out.emplace_back(std::move(name), std::move(description));
+    }
 }
 
 std::uint32_t ReadU32(const char* p) {
@@ -36,12 +64,8 @@ std::uint32_t ReadU32(const char* p) {
 }  // namespace
 
 std::string _SETUP_DRIVER_MSG::ToJson() const {
-    Json processes = Json::array();
-    for (const auto& [name, description] : process_list) processes.push_back({{"name", name}, {"description", description}});
-    Json j;
-    MessageMembers([&](const char* key, auto member) { j[key] = member(*this); });
-    j["process_list"] = std::move(processes);
-    j["logdir_list"] = logdir_list;
+    Json j = Json::object();
+    MessageMembers([&](const char* key, auto member) { j[key] = ToValue(member(*this)); });
     return j.dump(-1, ' ', false, Json::error_handler_t::replace);
 }
 
@@ -50,17 +74,6 @@ _SETUP_DRIVER_MSG _SETUP_DRIVER_MSG::FromJson(const std::string& text) {
     const Json j = Json::parse(text, nullptr, false);
     if (!j.is_object()) return m;
     MessageMembers([&](const char* key, auto member) { Take(j, key, member(m)); });
-    Take(j, "logdir_list", m.logdir_list);
-    auto list = j.find("process_list");
-    if (list != j.end() && list->is_array()) {
-        for (const auto& e : *list) {
-            if (!e.is_object()) continue;
-            std::string name, description;
-            Take(e, "name", name);
-            Take(e, "description", description);
-            m.process_list.emplace_back(std::move(name), std::move(description));
-        }
-    }
     return m;
 }
 

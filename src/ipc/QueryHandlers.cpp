@@ -4,6 +4,7 @@
 #include "kva/platform/Log.h"
 #include "kva/platform/Module.h"
 #include "service/KVAServerQuery.h"
+#include "Util/MemberList.h"
 
 namespace {
 
@@ -17,39 +18,38 @@ struct CVersionQuery {
     int result = 0;
 
     // Assigns only the keys present with the right type; text that is not JSON changes nothing.
-    void Parse(const char* text, int length) {
-        const char* end = text + std::max(length, 0);
-        auto j = nlohmann::json::parse(text, end, nullptr, false);
-        if (!j.is_object()) return;
-        auto take = [&](const char* key, auto& field) {
-            auto it = j.find(key);
-            if (it == j.end()) return;
-            using T = std::decay_t<decltype(field)>;
-            if constexpr (std::is_same_v<T, int>) {
-                if (it->is_number_integer()) field = it->template get<int>();
-            } else {
-                if (it->is_string()) field = it->template get<std::string>();
-            }
-        };
-        take("drvType", drvType);
-        take("strDriverID", strDriverID);
-        take("strDrvName", strDrvName);
-        take("strFilePath", strFilePath);
-        take("strVersion", strVersion);
-        take("result", result);
-    }
-
-    std::string Dump() const {
-        nlohmann::ordered_json j;
-        j["drvType"] = drvType;
-        j["strDriverID"] = strDriverID;
-        j["strDrvName"] = strDrvName;
-        j["strFilePath"] = strFilePath;
-        j["strVersion"] = strVersion;
-        j["result"] = result;
-        return j.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace);
-    }
+    void Parse(const char* text, int length);
+    std::string Dump() const;
 };
+
+// Each member's JSON key is its name; the answer keeps this order.
+template <class Visit>
+void VersionQueryMembers(Visit&& visit) {
+    KVA_FOR_EACH_MEMBER(visit, drvType, strDriverID, strDrvName, strFilePath, strVersion, result);
+}
+
+void CVersionQuery::Parse(const char* text, int length) {
+    const char* end = text + std::max(length, 0);
+    auto j = nlohmann::json::parse(text, end, nullptr, false);
+    if (!j.is_object()) return;
+    VersionQueryMembers([&](const char* key, auto member) {
+        auto& field = member(*this);
+        auto it = j.find(key);
+        if (it == j.end()) return;
+        using T = std::decay_t<decltype(field)>;
+        if constexpr (std::is_same_v<T, int>) {
+            if (it->is_number_integer()) field = it->template get<int>();
+        } else {
+            if (it->is_string()) field = it->template get<std::string>();
+        }
+    });
+}
+
+std::string CVersionQuery::Dump() const {
+    nlohmann::ordered_json j;
+    VersionQueryMembers([&](const char* key, auto member) { j[key] = member(*this); });
+    return j.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace);
+}
 
 using GetFWVersionFn = std::string (*)(const std::string&, const std::string&, std::string&, int&);
 using CheckWinPEFn = int (*)(const wchar_t*, const wchar_t*);

@@ -10,6 +10,12 @@ constexpr std::uint32_t kDisplaySettleMs = 2000;
 
 CCornerNoticeWnd::~CCornerNoticeWnd() { StopDisplayThread(); }
 
+DuiLib::LRESULT CCornerNoticeWnd::HandleMessage(DuiLib::UINT uMsg, DuiLib::WPARAM, DuiLib::LPARAM, bool& bHandled) {
+    bHandled = false;
+    if (uMsg == DuiLib::WM_DISPLAYCHANGE) OnDisplayChange();
+    return 0;
+}
+
 void CCornerNoticeWnd::StopDisplayThread() {
     {
         std::lock_guard lock(m_life->mtx);

@@ -7,22 +7,28 @@
 #include <memory>
 #include <thread>
 
-#include "DuiLib/WindowImplBase.h"
+#include "common/LayoutWindow.h"
 #include "kva/platform/Clock.h"
 #include "self_update/CornerPlacement.h"
 
-class CCornerNoticeWnd : public DuiLib::WindowImplBase {
+class CCornerNoticeWnd : public CLayoutWindow {
 public:
     ~CCornerNoticeWnd() override;
+    // Places the window again after a display change; handles nothing itself.
+    DuiLib::LRESULT HandleMessage(DuiLib::UINT uMsg, DuiLib::WPARAM wParam, DuiLib::LPARAM lParam,
+                                  bool& bHandled) override;
 
 protected:
+    using CLayoutWindow::CLayoutWindow;
+
     // Moves the window into its corner; where it went.
     corner::Point PlaceInCorner();
-    // Call from HandleMessage on WM_DISPLAYCHANGE.
-    void OnDisplayChange();
+    // A derived destructor calls this first: the display thread may still place the window.
     void StopDisplayThread();
 
 private:
+    void OnDisplayChange();
+
     std::shared_ptr<corner::CLife> m_life = std::make_shared<corner::CLife>();
     std::thread m_displayThread;
     plat::CEvent m_stop;

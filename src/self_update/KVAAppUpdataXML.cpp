@@ -30,10 +30,9 @@ KVAAppUpdataXML* KVAAppUpdataXML::GetInstance() {
     return &instance;
 }
 
-KVAAppUpdataXML::KVAAppUpdataXML() {
+KVAAppUpdataXML::KVAAppUpdataXML() : CRemindingNotice(L"driverRemind", WHICH_CALL_DRIVER_NOTICE) {
     // The tips library outlives this object, whose answers it delivers.
     vtr::tips_sdk::KVATipsManager::GetInstance();
-    m_remindMode = notice_settings::Read(L"driverRemind");
 }
 
 KVAAppUpdataXML::~KVAAppUpdataXML() {
@@ -60,11 +59,7 @@ bool KVAAppUpdataXML::GetDriverItem() {
         KVA_LOG_WARN("not remind me again");
         return false;
     }
-    if (m_remindMode == 2) {
-        if (!IsFirstBootComputer(WHICH_CALL_DRIVER_NOTICE)) return false;
-        m_remindMode = 0;
-        Write(L"driverRemind", 0);
-    }
+    if (!RemindDelayOver()) return false;
     if (m_shown) {
         KVA_LOG_WARN("m_bDriverUpgrading is true return");
         return false;
@@ -122,14 +117,12 @@ void KVAAppUpdataXML::OnReply(int event, const std::wstring& text) {
     {
         std::lock_guard lock(m_mtx);
         m_checkUpdate = text == L"0" ? 1 : 0;
-        m_remind = text == L"0";
-        if (text == L"0") m_remindMode = 1;
-        else if (text == L"1") m_remindMode = 2;
+        TakeCloseChoice(text);
         checkUpdate = m_checkUpdate;
         notice_settings::Write(L"checkupdate", m_checkUpdate);
-        notice_settings::Write(L"driverRemind", m_remindMode);
+        WriteRemindMode();
     }
-    IsFirstBootComputer(WHICH_CALL_DRIVER_NOTICE);
+    MarkAskedThisBoot();
     notice_settings::ReportFull(notice_settings::kCloseChoiceEvent, {std::to_string(checkUpdate), "1"});
 }
 
@@ -199,21 +192,10 @@ bool KVAAppUpdataXML::IsShown() {
     return m_shown;
 }
 
-bool KVAAppUpdataXML::RemindFlag() {
-    std::lock_guard lock(m_mtx);
-    return m_remind;
-}
-
-plat::DWORD KVAAppUpdataXML::RemindMode() {
-    std::lock_guard lock(m_mtx);
-    return m_remindMode;
-}
-
 void KVAAppUpdataXML::Reload() {
     DropTips();
     std::lock_guard lock(m_mtx);
     m_checkUpdate = 1;
-    m_remind = true;
-    m_remindMode = notice_settings::Read(L"driverRemind");
+    ResetRemind();
     m_client.reset();
 }

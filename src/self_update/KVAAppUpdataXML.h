@@ -15,13 +15,14 @@
 #include "KVADownload/UpdateInfo.h"
 #include "kva/platform/Clock.h"
 #include "kva/platform/Types.h"
+#include "self_update/RemindingNotice.h"
 
 class CIPCMessageClient;
 namespace vtr::tips_sdk {
 class TipsNormal;
 }
 
-class KVAAppUpdataXML {
+class KVAAppUpdataXML : public CRemindingNotice {
 public:
     static KVAAppUpdataXML* GetInstance();
     ~KVAAppUpdataXML();
@@ -37,8 +38,6 @@ public:
 
     int NoticesRequested();
     bool IsShown();
-    bool RemindFlag();
-    plat::DWORD RemindMode();
     // A fresh process's state: flags as at start, the remind mode read again; the notice closed.
     void Reload();
 
@@ -49,11 +48,8 @@ private:
     bool PostPageName(const std::string& page);
     void WaitAndPostPage();
 
-    std::mutex m_mtx;
     std::vector<_TOBEUPDATE_DRIVER_INFO> m_drivers;
     plat::DWORD m_checkUpdate = 1;
-    plat::DWORD m_remindMode = 0;
-    bool m_remind = true;
     bool m_shown = false;
     std::shared_ptr<vtr::tips_sdk::TipsNormal> m_tips;
     int m_noticesRequested = 0;

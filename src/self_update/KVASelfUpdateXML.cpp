@@ -22,11 +22,10 @@ KVASelfUpdateXML* KVASelfUpdateXML::GetInstance() {
     return &instance;
 }
 
-KVASelfUpdateXML::KVASelfUpdateXML() {
+KVASelfUpdateXML::KVASelfUpdateXML() : CRemindingNotice(L"selfRemind", WHICH_CALL_SELF_UPDATE_NOTICE) {
     // The tips library outlives this object, whose answers it delivers.
     vtr::tips_sdk::KVATipsManager::GetInstance();
     CDriverDownloadManager::GetInstance();  // and so does the full updater's download library
-    m_remindMode = notice_settings::Read(L"selfRemind");
 }
 
 KVASelfUpdateXML::~KVASelfUpdateXML() {
@@ -54,11 +53,7 @@ void KVASelfUpdateXML::SetDriverVersionInfo(const _TOBEUPDATE_DRIVER_INFO& recor
         KVA_LOG_WARN("not remind me " << m_remind);
         return;
     }
-    if (m_remindMode == 2) {
-        if (!IsFirstBootComputer(WHICH_CALL_SELF_UPDATE_NOTICE)) return;
-        m_remindMode = 0;
-        Write(L"selfRemind", 0);
-    }
+    if (!RemindDelayOver()) return;
     const bool updaterBusy = m_fullUpdater && (m_fullUpdater->IsDownloading() || m_fullUpdater->IsInstalling());
     if (updaterBusy || m_upgrading) {
         KVA_LOG_WARN("user is upgrading ");
@@ -142,26 +137,14 @@ void KVASelfUpdateXML::OnReply(int event, const std::wstring& text) {
     bool remind = false;
     {
         std::lock_guard lock(m_mtx);
-        m_remind = text == L"0";
-        if (text == L"0") m_remindMode = 1;
-        else if (text == L"1") m_remindMode = 2;
+        TakeCloseChoice(text);
         remind = m_remind;
         Write(L"selfupdate", m_remind ? 1 : 0);
-        Write(L"selfRemind", m_remindMode);
+        WriteRemindMode();
     }
-    IsFirstBootComputer(WHICH_CALL_SELF_UPDATE_NOTICE);
+    MarkAskedThisBoot();
     ReportFull(kCloseChoiceEvent, {remind ? "1" : "0"});
     m_upgrading = false;
-}
-
-bool KVASelfUpdateXML::RemindFlag() {
-    std::lock_guard lock(m_mtx);
-    return m_remind;
-}
-
-plat::DWORD KVASelfUpdateXML::RemindMode() {
-    std::lock_guard lock(m_mtx);
-    return m_remindMode;
 }
 
 std::shared_ptr<vtr::tips_sdk::TipsNormal> KVASelfUpdateXML::Tips() {
@@ -181,8 +164,7 @@ void KVASelfUpdateXML::Reload() {
         std::lock_guard lock(m_mtx);
         updater = std::move(m_fullUpdater);
         tips = std::move(m_tips);
-        m_remind = true;
-        m_remindMode = notice_settings::Read(L"selfRemind");
+        ResetRemind();
         m_btnText.clear();
         m_client.reset();
     }

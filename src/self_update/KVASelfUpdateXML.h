@@ -13,6 +13,7 @@
 
 #include "KVADownload/UpdateInfo.h"
 #include "kva/platform/Types.h"
+#include "self_update/RemindingNotice.h"
 
 class CIPCMessageClient;
 class CKVAFullUpdaterDlg;
@@ -20,7 +21,7 @@ namespace vtr::tips_sdk {
 class TipsNormal;
 }
 
-class KVASelfUpdateXML {
+class KVASelfUpdateXML : public CRemindingNotice {
 public:
     static KVASelfUpdateXML* GetInstance();
     ~KVASelfUpdateXML();
@@ -31,8 +32,6 @@ public:
     void OnReply(int event, const std::wstring& text);
 
     bool IsUpgrading() const { return m_upgrading; }
-    bool RemindFlag();
-    plat::DWORD RemindMode();
     std::shared_ptr<vtr::tips_sdk::TipsNormal> Tips();
     bool HasFullUpdater();
     // A fresh process's state (tests): flags as at start, the remind mode read again, no updater.
@@ -42,10 +41,7 @@ private:
     KVASelfUpdateXML();
     CIPCMessageClient& Client();
 
-    std::mutex m_mtx;
     _TOBEUPDATE_DRIVER_INFO m_record;
-    bool m_remind = true;
-    plat::DWORD m_remindMode = 0;
     std::shared_ptr<vtr::tips_sdk::TipsNormal> m_tips;
     std::unique_ptr<CKVAFullUpdaterDlg> m_fullUpdater;
     std::atomic<bool> m_upgrading{false};

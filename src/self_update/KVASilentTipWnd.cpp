@@ -8,13 +8,10 @@ constexpr std::uint32_t kTickMs = 1000;
 constexpr std::uint32_t kShownMs = 4000;
 }  // namespace
 
-KVASilentTipWnd::~KVASilentTipWnd() { StopDisplayThread(); }
+KVASilentTipWnd::KVASilentTipWnd()
+    : CCornerNoticeWnd(L"KVASilentTip", L"../../res/layout/SelfUpgrade_SilentTipWnd.xml") {}
 
-DuiLib::LRESULT KVASilentTipWnd::HandleMessage(DuiLib::UINT uMsg, DuiLib::WPARAM, DuiLib::LPARAM, bool& bHandled) {
-    bHandled = false;
-    if (uMsg == DuiLib::WM_DISPLAYCHANGE) OnDisplayChange();
-    return 0;
-}
+KVASilentTipWnd::~KVASilentTipWnd() { StopDisplayThread(); }
 
 void KVASilentTipWnd::InitWindow() {
     PlaceInCorner();

@@ -11,12 +11,9 @@ class KVASilentTipWnd : public CCornerNoticeWnd {
 public:
     static constexpr DuiLib::UINT kTimerHide = 1210;
 
+    KVASilentTipWnd();
     ~KVASilentTipWnd() override;
-    std::wstring GetWindowClassName() const override { return L"KVASilentTip"; }
-    DuiLib::LRESULT HandleMessage(DuiLib::UINT uMsg, DuiLib::WPARAM wParam, DuiLib::LPARAM lParam,
-                                  bool& bHandled) override;
     void InitWindow() override;
-    std::wstring GetSkinFile() override { return L"../../res/layout/SelfUpgrade_SilentTipWnd.xml"; }
     void Notify(DuiLib::TNotifyUI& msg) override;
 
     void ShowStartInstall();

@@ -23,16 +23,15 @@ std::wstring DisplayName(const std::string& code) {
 
 }  // namespace
 
+UpdateTipsUI::UpdateTipsUI() : CCornerNoticeWnd(L"UpdateTipsUI", L"..\\..\\res\\layout\\ForceMsgTips.xml") {}
+
 UpdateTipsUI::~UpdateTipsUI() { StopDisplayThread(); }
 
-DuiLib::LRESULT UpdateTipsUI::HandleMessage(DuiLib::UINT uMsg, DuiLib::WPARAM wParam, DuiLib::LPARAM, bool& bHandled) {
-    bHandled = false;
-    if (uMsg == DuiLib::WM_DISPLAYCHANGE) {
-        OnDisplayChange();
-    } else if (uMsg == DuiLib::WM_SYSKEYDOWN && wParam == DuiLib::VK_F4) {
-        bHandled = true;  // Alt+F4 does not close the notice
-    }
-    return 0;
+DuiLib::LRESULT UpdateTipsUI::HandleMessage(DuiLib::UINT uMsg, DuiLib::WPARAM wParam, DuiLib::LPARAM lParam,
+                                            bool& bHandled) {
+    const DuiLib::LRESULT result = CCornerNoticeWnd::HandleMessage(uMsg, wParam, lParam, bHandled);
+    if (uMsg == DuiLib::WM_SYSKEYDOWN && wParam == DuiLib::VK_F4) bHandled = true;
+    return result;
 }
 
 void UpdateTipsUI::InitWindow() {

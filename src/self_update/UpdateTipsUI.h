@@ -13,12 +13,12 @@ public:
     static constexpr DuiLib::UINT kTimerDots = 1110;
     static constexpr DuiLib::UINT kTimerFinished = 1111;
 
+    UpdateTipsUI();
     ~UpdateTipsUI() override;
-    std::wstring GetWindowClassName() const override { return L"UpdateTipsUI"; }
+    // Alt+F4 does not close the notice.
     DuiLib::LRESULT HandleMessage(DuiLib::UINT uMsg, DuiLib::WPARAM wParam, DuiLib::LPARAM lParam,
                                   bool& bHandled) override;
     void InitWindow() override;
-    std::wstring GetSkinFile() override { return L"..\\..\\res\\layout\\ForceMsgTips.xml"; }
     void Notify(DuiLib::TNotifyUI& msg) override;
 
     // `driverCode` is the package's type code.

@@ -109,6 +109,14 @@ TEST_F(FileTest, AppendingResumesAtTheEndAndTruncatingStartsOver) {
     EXPECT_EQ(file.Size(), 2u);
     EXPECT_EQ(file.ReadAt(buf, sizeof(buf), 0), 2);
     EXPECT_EQ(file.ReadAt(buf, sizeof(buf), 2), 0) << "at the end";
+    file.Close();
+    ASSERT_TRUE(file.Open(path, false));
+    ASSERT_TRUE(file.WriteAll("x", 1));
+    ASSERT_EQ(file.ReadAt(buf, sizeof(buf), 0), 2) << "without append the content stays, written over from its start";
+    EXPECT_EQ(std::string(buf, 2), "xb");
+    file.Close();
+    ASSERT_TRUE(file.Open(path, true, true));
+    EXPECT_EQ(file.Size(), 0u) << "truncated as it opens";
 }
 
 TEST_F(FileTest, FailuresSayWhetherTheDiskIsFull) {

@@ -28,6 +28,20 @@ TEST_F(ActionableErrorsTest, AStateFolderThatCannotBeWrittenNamesTheOption) {
     ExpectOneLine("check", {"cannot open the machine in", "give --state another folder"}, State() / "a-file" / "machine");
 }
 
+TEST_F(ActionableErrorsTest, TextThatIsNoIpcIdIsRefusedBeforeTheMachineIsOpened) {
+    // No machine can be opened at this state folder, so only a refusal while the command line is
+    // read names the option alone.
+    std::ofstream(State() / "a-file") << "x";
+    const std::string kva =
+        kvatest::BinaryPath("kva").string() + " --state '" + (State() / "a-file" / "machine").string() + "' ";
+    for (const char* args : {"ipc send --to 0x50000 --msg nope", "ipc listen --id 0x50000 --topic 0x300000 --topic 3z"}) {
+        std::string out;
+        EXPECT_NE(kvatest::RunCommand(kva + args + " 2>&1", &out), 0) << args;
+        EXPECT_NE(out.find("not an id: "), std::string::npos) << args << "\n" << out;
+        EXPECT_EQ(out.find("cannot open the machine"), std::string::npos) << args << "\n" << out;
+    }
+}
+
 TEST_F(ActionableErrorsTest, AMissingConfigurationSaysHowToMakeOne) {
     for (const char* verb : {"check", "host"}) ExpectOneLine(verb, {"no configuration at", "kva catalogue make"});
 }

@@ -1,6 +1,5 @@
 #include "InstallerPeer.h"
 
-#include <cstring>
 #include <fstream>
 #include <sstream>
 
@@ -11,6 +10,7 @@
 #include "KVADownload/Folders.h"
 #include "KVADownload/UpdateService.h"
 #include "Util/FileInfo.h"
+#include "install/SetupMessage.h"
 #include "ipc/IpcIds.h"
 #include "kva/platform/Log.h"
 #include "kva/platform/Machine.h"
@@ -23,20 +23,6 @@ namespace {
 
 constexpr std::uint32_t kResultFailed = 1;
 constexpr std::uint32_t kRebootRequired = 3010;
-
-std::string Text(const tagIPC_MESSAGE_ITEM& item) {
-    if (!item.pszMessage || item.nMessageLen <= 0) return {};
-    return std::string(item.pszMessage, strnlen(item.pszMessage, static_cast<std::size_t>(item.nMessageLen)));
-}
-
-std::string AnswerBytes(std::uint32_t result, std::uint32_t exitCode) {
-    std::string out(8, '\0');
-    for (int i = 0; i < 4; ++i) {
-        out[static_cast<std::size_t>(i)] = static_cast<char>((result >> (8 * i)) & 0xFF);
-        out[static_cast<std::size_t>(4 + i)] = static_cast<char>((exitCode >> (8 * i)) & 0xFF);
-    }
-    return out;
-}
 
 // The manifest a package's installer is; null when it cannot be read.
 nlohmann::json ReadManifest(const std::string& windowsPath) {
@@ -56,22 +42,17 @@ bool SignatureOk(const std::string& windowsPath) {
 
 }  // namespace
 
-CInstallerPeer::CInstallerPeer(Print print) : m_print(std::move(print)) {}
+CInstallerPeer::CInstallerPeer(Print print) : CClientPeer(std::move(print), ipc_endpoint::kInstaller) {}
 
 CInstallerPeer::~CInstallerPeer() {
     m_stop.Set();  // a late answer or a long install stops waiting
-    // Close first: a running callback still answers through m_client, and no callback runs after it.
-    if (m_client) m_client->Close();
-    m_client.reset();
+    CloseClient();
 }
 
-bool CInstallerPeer::Start() {
-    m_client = std::make_unique<CIPCMessageClient>(ipc_endpoint::kInstaller, true, false);
-    m_client->BindMessageCallback(ipc_msg::kSetupDriver, [this](tagIPC_MESSAGE_ITEM& item) { OnSetup(item); });
-    m_client->BindMessageCallback(ipc_msg::kSetupApplication,
-                                  [this](tagIPC_MESSAGE_ITEM& item) { OnApplicationSetup(item); });
-    m_client->BindMessageCallback(ipc_msg::kRestartRequest, [this](tagIPC_MESSAGE_ITEM& item) { OnRestart(item); });
-    return m_client->WaitForHub(std::chrono::milliseconds(5000));
+void CInstallerPeer::Bind(CIPCMessageClient& client) {
+    client.BindMessageCallback(ipc_msg::kSetupDriver, [this](tagIPC_MESSAGE_ITEM& item) { OnSetup(item); });
+    client.BindMessageCallback(ipc_msg::kSetupApplication, [this](tagIPC_MESSAGE_ITEM& item) { OnApplicationSetup(item); });
+    client.BindMessageCallback(ipc_msg::kRestartRequest, [this](tagIPC_MESSAGE_ITEM& item) { OnRestart(item); });
 }
 
 bool CInstallerPeer::Run(const std::string& step, std::string* error) {
@@ -139,9 +120,9 @@ void CInstallerPeer::Install(const std::string& id, const std::string& file, std
 }
 
 void CInstallerPeer::OnSetup(tagIPC_MESSAGE_ITEM& item) {
-    const auto request = nlohmann::json::parse(Text(item), nullptr, false);
-    const std::string id = request.is_object() ? request.value("id", "") : "";
-    const std::string file = request.is_object() ? request.value("file", "") : "";
+    const _SETUP_DRIVER_MSG request = _SETUP_DRIVER_MSG::FromJson(PayloadText(item));
+    const std::string& id = request.id;
+    const std::string& file = request.file;
     CAnswerMode mode;
     {
         std::lock_guard lock(m_mtx);
@@ -176,7 +157,7 @@ void CInstallerPeer::OnSetup(tagIPC_MESSAGE_ITEM& item) {
         default:
             break;
     }
-    Answer(item, AnswerBytes(result, exitCode));
+    Answer(item, SetupAnswerBytes(result, exitCode));
 }
 
 void CInstallerPeer::Answer(const tagIPC_MESSAGE_ITEM& request, const std::string& bytes) {
@@ -193,7 +174,7 @@ void CInstallerPeer::Answer(const tagIPC_MESSAGE_ITEM& request, const std::strin
 }
 
 void CInstallerPeer::OnApplicationSetup(tagIPC_MESSAGE_ITEM& item) {
-    const std::string command = Text(item);
+    const std::string command = PayloadText(item);
     m_print("installer application setup: " + command);
     KVA_LOG_WARN("installer: application setup " << command);
     const std::string file = command.substr(0, command.find(" /"));
@@ -208,7 +189,7 @@ void CInstallerPeer::OnApplicationSetup(tagIPC_MESSAGE_ITEM& item) {
 }
 
 void CInstallerPeer::OnRestart(tagIPC_MESSAGE_ITEM& item) {
-    const std::string what = Text(item);
+    const std::string what = PayloadText(item);
     if (what != "reboot" && what != "shutdown") {
         m_print("installer restart request not understood: " + what);
         return;

@@ -16,28 +16,22 @@
 // `late` waits service time before answering; `bytes` answers n bytes of zeros instead of 8.
 #pragma once
 
-#include <atomic>
-#include <functional>
 #include <map>
-#include <memory>
 #include <mutex>
 #include <string>
 
+#include "ClientPeer.h"
 #include "kva/platform/Clock.h"
 
-class CIPCMessageClient;
 struct tagIPC_MESSAGE_ITEM;
 
 namespace kva {
 
-class CInstallerPeer {
+class CInstallerPeer : public CClientPeer {
 public:
-    using Print = std::function<void(const std::string&)>;
-
     explicit CInstallerPeer(Print print);
-    ~CInstallerPeer();
+    ~CInstallerPeer() override;
 
-    bool Start();
     // The words after "installer"; false with `error` for a step it does not understand.
     bool Run(const std::string& step, std::string* error);
 
@@ -48,6 +42,7 @@ private:
         std::uint32_t exitCode = 0;
     };
 
+    void Bind(CIPCMessageClient& client) override;
     void OnSetup(tagIPC_MESSAGE_ITEM& item);
     void OnApplicationSetup(tagIPC_MESSAGE_ITEM& item);
     void OnRestart(tagIPC_MESSAGE_ITEM& item);
@@ -55,12 +50,10 @@ private:
     void Install(const std::string& id, const std::string& file, std::uint32_t* result, std::uint32_t* exitCode);
     void Answer(const tagIPC_MESSAGE_ITEM& request, const std::string& bytes);
 
-    Print m_print;
     std::mutex m_mtx;
     CAnswerMode m_mode;  // guarded by m_mtx
     std::map<std::string, std::pair<std::uint32_t, std::uint32_t>> m_failing;  // id -> (result, exit code), m_mtx
     plat::CEvent m_stop;
-    std::unique_ptr<CIPCMessageClient> m_client;
 };
 
 }  // namespace kva

@@ -3,6 +3,7 @@
 
 #include <cstdint>
 #include <cstdio>
+#include <cstring>
 #include <stdexcept>
 #include <string>
 
@@ -23,6 +24,12 @@ inline std::int32_t ParseId(const std::string& text) {
     const long long v = std::stoll(text, &used, 0);
     if (used != text.size() || v < INT32_MIN || v > UINT32_MAX) throw std::invalid_argument("not an id: " + text);
     return static_cast<std::int32_t>(static_cast<std::uint32_t>(v & 0xFFFFFFFF));
+}
+
+// The payload as text, up to its first 0 byte.
+inline std::string PayloadText(const tagIPC_MESSAGE_ITEM& item) {
+    if (!item.pszMessage || item.nMessageLen <= 0) return {};
+    return std::string(item.pszMessage, strnlen(item.pszMessage, static_cast<std::size_t>(item.nMessageLen)));
 }
 
 // The first `limit` payload bytes, quoted, with non-printable bytes escaped.

@@ -107,6 +107,23 @@ int Listen(const CIpcOptions& o) {
     return 0;
 }
 
+// An option that holds an IPC id; text that is not one is refused while the command line is read,
+// before the machine is touched.
+template <class T>
+CLI::Option* AddIdOption(CLI::App* cmd, const std::string& name, T& id, const std::string& description) {
+    static const CLI::Validator isId(
+        [](std::string& text) {
+            try {
+                kva::ParseId(text);
+                return std::string();
+            } catch (const std::exception& e) {
+                return std::string(e.what());
+            }
+        },
+        "ID");
+    return cmd->add_option(name, id, description)->check(isId);
+}
+
 }  // namespace
 
 KVA_VERB(ipc) {
@@ -121,16 +138,16 @@ KVA_VERB(ipc) {
         if (!o->endpoint.empty()) ipcmsg::SetHubEndpoint(o->endpoint);
     };
     auto addItemOptions = [o](CLI::App* cmd) {
-        cmd->add_option("--msg", o->msg, "Message id")->required();
-        cmd->add_option("--from", o->from, "Sender endpoint id (default -1)");
-        cmd->add_option("--second", o->second, "Second id (nReplyMessageID, default 0)");
-        cmd->add_option("--sync", o->sync, "nSyncMessageId (default 0)");
+        AddIdOption(cmd, "--msg", o->msg, "Message id")->required();
+        AddIdOption(cmd, "--from", o->from, "Sender endpoint id (default -1)");
+        AddIdOption(cmd, "--second", o->second, "Second id (nReplyMessageID, default 0)");
+        AddIdOption(cmd, "--sync", o->sync, "nSyncMessageId (default 0)");
         cmd->add_option("--data", o->data, "Payload text");
         cmd->add_flag("--nul", o->nul, "End the payload with a 0 byte (counted in the length)");
     };
 
     auto* send = ipc->add_subcommand("send", "Post one item to an endpoint, or send it and wait for the reply");
-    send->add_option("--to", o->to, "Receiver endpoint id")->required();
+    AddIdOption(send, "--to", o->to, "Receiver endpoint id")->required();
     addItemOptions(send);
     send->add_option("--wait-reply", o->waitReplyMs, "Wait this many ms for the reply (sender must be an id)");
     send->callback([o, prepare] {
@@ -146,8 +163,8 @@ KVA_VERB(ipc) {
     });
 
     auto* listen = ipc->add_subcommand("listen", "Be an endpoint and print what reaches it, until stopped");
-    listen->add_option("--id", o->id, "Own endpoint id")->required();
-    listen->add_option("--topic", o->topics, "Subscribe to this topic (repeatable)");
+    AddIdOption(listen, "--id", o->id, "Own endpoint id")->required();
+    AddIdOption(listen, "--topic", o->topics, "Subscribe to this topic (repeatable)");
     listen->add_option("--count", o->count, "Stop after this many items");
     listen->add_option("--reply", o->reply, "Answer every addressed item with this text")
         ->each([o](const std::string&) { o->replySet = true; });

@@ -15,23 +15,20 @@ std::string Byte(const tagIPC_MESSAGE_ITEM& item) {
 }
 }  // namespace
 
-CMainUIPeer::CMainUIPeer(Print print) : m_print(std::move(print)) {}
-CMainUIPeer::~CMainUIPeer() = default;
+CMainUIPeer::CMainUIPeer(Print print) : CClientPeer(std::move(print), ipc_endpoint::kMainUI) {}
 
-bool CMainUIPeer::Start() {
-    m_client = std::make_unique<CIPCMessageClient>(ipc_endpoint::kMainUI, true, false);
+void CMainUIPeer::Bind(CIPCMessageClient& client) {
     for (int id : {ipc_msg::kCheckDiagnoseAnalysis, ipc_msg::kDownloadDiagnoseAnalysis}) {
-        m_client->BindMessageCallback(id, [this](tagIPC_MESSAGE_ITEM& item) {
+        client.BindMessageCallback(id, [this](tagIPC_MESSAGE_ITEM& item) {
             const bool check = item.nMessageID == ipc_msg::kCheckDiagnoseAnalysis;
             m_print(std::string("mainui    diagnose ") + (check ? "newer version: " : "download started: ") + Byte(item));
         });
     }
-    m_client->SubscribeIPCMessage(static_cast<unsigned>(ipc_msg::kDiagnoseAnalysisReady) & 0xFFFF0000u,
+    client.SubscribeIPCMessage(static_cast<unsigned>(ipc_msg::kDiagnoseAnalysisReady) & 0xFFFF0000u,
                                   static_cast<unsigned>(ipc_msg::kDiagnoseAnalysisReady));
-    m_client->BindSubscribeCallback([this](tagIPC_MESSAGE_ITEM& item) {
+    client.BindSubscribeCallback([this](tagIPC_MESSAGE_ITEM& item) {
         m_print("mainui    diagnose tool installed: " + Byte(item));
     });
-    return m_client->WaitForHub(std::chrono::milliseconds(5000));
 }
 
 bool CMainUIPeer::Run(const std::string& step, std::string* error) {

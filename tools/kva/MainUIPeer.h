@@ -6,28 +6,22 @@
 #pragma once
 
 #include <atomic>
-#include <functional>
-#include <memory>
 #include <string>
 
-class CIPCMessageClient;
+#include "ClientPeer.h"
 
 namespace kva {
 
-class CMainUIPeer {
+// Its callbacks print only, so the base's destructor may close the client.
+class CMainUIPeer final : public CClientPeer {
 public:
-    using Print = std::function<void(const std::string&)>;
-
     explicit CMainUIPeer(Print print);
-    ~CMainUIPeer();
-
-    bool Start();
     bool Run(const std::string& step, std::string* error);
 
 private:
-    Print m_print;
+    void Bind(CIPCMessageClient& client) override;
+
     std::atomic<int> m_sync{1};
-    std::unique_ptr<CIPCMessageClient> m_client;
 };
 
 }  // namespace kva

@@ -34,34 +34,23 @@ std::string Quote(const std::string& s) { return "\"" + s + "\""; }
 
 }  // namespace
 
-CMsgCentrePeer::CMsgCentrePeer(Print print) : m_print(std::move(print)) {}
+CMsgCentrePeer::CMsgCentrePeer(Print print) : CClientPeer(std::move(print), ipc_endpoint::kMessageCentre) {}
 
-// The client goes first: its threads run the callbacks, which use the members declared after it.
-CMsgCentrePeer::~CMsgCentrePeer() {
-    // Close first: a running callback may still use m_client, and no callback runs after it.
-    if (m_client) m_client->Close();
-    m_client.reset();
-}
+// The client goes first: its threads run the callbacks, which use this peer's members.
+CMsgCentrePeer::~CMsgCentrePeer() { CloseClient(); }
 
-bool CMsgCentrePeer::Start() {
-    m_client = std::make_unique<CIPCMessageClient>(ipc_endpoint::kMessageCentre, true, false);
-    m_client->BindMessageCallback(ipc_msg::kMsgCenterRequest, [this](tagIPC_MESSAGE_ITEM& item) {
+void CMsgCentrePeer::Bind(CIPCMessageClient& client) {
+    client.BindMessageCallback(ipc_msg::kMsgCenterRequest, [this](tagIPC_MESSAGE_ITEM& item) {
         OnRequest(item.pszMessage, item.pszMessage ? static_cast<std::size_t>(std::max(item.nMessageLen, 0)) : 0,
                   item.nSenderID);
     });
-    auto text = [](const tagIPC_MESSAGE_ITEM& item) {
-        return item.pszMessage && item.nMessageLen > 0
-                   ? std::string(item.pszMessage, strnlen(item.pszMessage, static_cast<std::size_t>(item.nMessageLen)))
-                   : std::string();
-    };
-    m_client->BindMessageCallback(wire::kShowTip, [this, text](tagIPC_MESSAGE_ITEM& item) {
-        OnTip(text(item), item.nSenderID, false);
+    client.BindMessageCallback(wire::kShowTip, [this](tagIPC_MESSAGE_ITEM& item) {
+        OnTip(PayloadText(item), item.nSenderID, false);
     });
-    m_client->BindMessageCallback(wire::kCloseTip, [this, text](tagIPC_MESSAGE_ITEM& item) {
-        OnTip(text(item), item.nSenderID, true);
+    client.BindMessageCallback(wire::kCloseTip, [this](tagIPC_MESSAGE_ITEM& item) {
+        OnTip(PayloadText(item), item.nSenderID, true);
     });
-    m_client->BindDefaultCallback([this](tagIPC_MESSAGE_ITEM& item) { m_print("msgcentre received " + DescribeItem(item)); });
-    return m_client->WaitForHub(std::chrono::milliseconds(5000));
+    client.BindDefaultCallback([this](tagIPC_MESSAGE_ITEM& item) { m_print("msgcentre received " + DescribeItem(item)); });
 }
 
 void CMsgCentrePeer::OnRequest(const char* data, std::size_t length, int sender) {

@@ -21,18 +21,15 @@
 #include <sstream>
 #include <string>
 
-class CIPCMessageClient;
+#include "ClientPeer.h"
 
 namespace kva {
 
-class CMsgCentrePeer {
+class CMsgCentrePeer : public CClientPeer {
 public:
-    using Print = std::function<void(const std::string&)>;
-
     explicit CMsgCentrePeer(Print print);
-    ~CMsgCentrePeer();
+    ~CMsgCentrePeer() override;
 
-    bool Start();
     // One "mc ..." line without the leading "mc".
     bool Run(std::istringstream& in, std::string* error);
 
@@ -44,14 +41,13 @@ private:
         std::string button;
     };
 
+    void Bind(CIPCMessageClient& client) override;
     bool Answer(int tipId, int event, const std::string& text, std::string* error);
     bool RunWindowStep(const std::string& what, std::istringstream& in, std::string* error);
     bool RunTipStep(const std::string& what, std::istringstream& in, std::string* error);
     void OnRequest(const char* data, std::size_t length, int sender);
     void OnTip(const std::string& json, int sender, bool closing);
 
-    Print m_print;
-    std::unique_ptr<CIPCMessageClient> m_client;
     std::mutex m_mtx;
     std::condition_variable m_cv;
     std::map<int, Tip> m_tips;  // open tips by id

@@ -17,23 +17,13 @@
 
 namespace {
 
-// Index is the type code; 0 is never looked up.
-constexpr std::array<const wchar_t*, 41> kDriverNameKeys = {
-    L" ",
-    L"IDS_DRVUP_CHIPSET_NAME", L"IDS_DRVUP_MEI_NAME", L"IDS_DRVUP_GRAPHICS_NAME",
-    L"IDS_DRVUP_SERIALIO_NAME", L"IDS_DRVUP_ISH_NAME", L"IDS_DRVUP_DPTF_NAME",
-    L"IDS_DRVUP_IRST_NAME", L"IDS_DRVUP_VIRUALBUTTON_NAME", L"IDS_DRVUP_TCM_NAME",
-    L"IDS_DRVUP_SGX_NAME", L"IDS_DRVUP_HOTKEY_NAME", L"IDS_DRVUP_WDT_NAME",
-    L"IDS_DRVUP_GSENSOR_NAME", L"IDS_DRVUP_AUDIO_NAME", L"IDS_DRVUP_WIFI_NAME",
-    L"IDS_DRVUP_BT_NAME", L"IDS_DRVUP_CAMERA_NAME", L"IDS_DRVUP_FINGERPRINT_NAME",
-    L"IDS_DRVUP_LCD_NAME", L"IDS_DRVUP_TOUCHPANEL_NAME", L"IDS_DRVUP_KEYBOARD_NAME",
-    L"IDS_DRVUP_DOCKING_NAME", L"IDS_DRVUP_BIOS_NAME", L"IDS_DRVUP_CAMERAFIRMWARE_NAME",
-    L"IDS_DRVUP_NVIDIAGRAPHICS_NAME", L"IDS_DRVUP_HOTKEY_NAME", L"IDS_DRVUP_SSD_NAME",
-    L"IDS_DRVUP_THUNDERBOLT_NAME", L"IDS_DRVUP_AMDI2C_NAME", L"IDS_DRVUP_AMDGPIO_NAME",
-    L"IDS_DRVUP_AMDPSP_NAME", L"IDS_DRVUP_AMDSMBUS_NAME", L"IDS_DRVUP_AMDGRAPHICS_NAME",
-    L"IDS_DRVUP_AMSPI_NAME", L"IDS_DRVUP_AMDHDMI_NAME", L"IDS_DRVUP_AMDHDABUS_NAME",
-    L"IDS_DRVUP_AMDACPBUS_NAME", L"IDS_DRVUP_HDDFWID_NAME", L"IDS_DRVUP_ONEKEY_NAME",
-    L"IDS_DRVUP_GPIO_NAME",
+// The name of type code n is the text "IDS_DRVUP_<kDriverNameStems[n]>_NAME"; 0 is never looked up.
+constexpr std::array<const wchar_t*, 41> kDriverNameStems = {
+    L"", L"CHIPSET", L"MEI", L"GRAPHICS", L"SERIALIO", L"ISH", L"DPTF", L"IRST", L"VIRUALBUTTON", L"TCM",
+    L"SGX", L"HOTKEY", L"WDT", L"GSENSOR", L"AUDIO", L"WIFI", L"BT", L"CAMERA", L"FINGERPRINT", L"LCD",
+    L"TOUCHPANEL", L"KEYBOARD", L"DOCKING", L"BIOS", L"CAMERAFIRMWARE", L"NVIDIAGRAPHICS", L"HOTKEY", L"SSD",
+    L"THUNDERBOLT", L"AMDI2C", L"AMDGPIO", L"AMDPSP", L"AMDSMBUS", L"AMDGRAPHICS", L"AMSPI", L"AMDHDMI",
+    L"AMDHDABUS", L"AMDACPBUS", L"HDDFWID", L"ONEKEY", L"GPIO",
 };
 
 constexpr std::array<const wchar_t*, 4> kShortBusyClasses = {
@@ -113,7 +103,10 @@ std::wstring GetDriverDisplayName(const std::string& code, std::uint32_t kind) {
     std::wstring name = LocalisedOrEmpty(L"IDS_DRVUP_ADD_BY_DRIVER_ID_" + plat::FromUtf8(code));
     if (!name.empty()) return name;
     const long n = CodeNumber(code);
-    if (n >= 1 && n <= 40) return culture->GetString(kDriverNameKeys[static_cast<std::size_t>(n)]);
+    if (n >= 1 && n <= 40) {
+        const wchar_t* stem = kDriverNameStems[static_cast<std::size_t>(n)];
+        return culture->GetString(std::wstring(L"IDS_DRVUP_") + stem + L"_NAME");
+    }
     if (n < 0) return culture->GetString(L"IDS_DRVUP_DEFAULT_NAME");
     if (n >= 41) {
         const wchar_t* key = kind == CDriverInfoListMgr::kTypeFirmware ? L"IDS_DRVUP_TEMPLATE_FIRMWARE_NAME"

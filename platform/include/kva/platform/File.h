@@ -38,6 +38,11 @@ public:
     const std::string& LastErrorText() const { return m_lastErrorText; }
 
 private:
+    // The backend's own steps, under the opening that both backends share: a handle of `path`
+    // (created when absent if `write`), -1 with the reason left for Failed; and the position put
+    // at the end, false after Failed.
+    static int OpenHandle(const std::filesystem::path& path, bool write);
+    bool SeekToEnd();
     bool Failed();
 
     int m_fd = -1;

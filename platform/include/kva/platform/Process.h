@@ -12,13 +12,11 @@
 
 namespace plat {
 
-// A child process with its standard output on a pipe. Not thread-safe: one owner thread.
-// The destructor kills a child that is still running and reaps it.
+// A child process with its standard output on a pipe. Not thread-safe: one owner thread. Not
+// copyable (it owns its Impl). The destructor kills a child that is still running and reaps it.
 class CChildProcess {
 public:
     CChildProcess();
-    CChildProcess(const CChildProcess&) = delete;
-    CChildProcess& operator=(const CChildProcess&) = delete;
     ~CChildProcess();
 
     // Starts `program` with `args` (argv[1..]); its standard error is inherited, its standard

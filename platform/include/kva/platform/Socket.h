@@ -69,7 +69,11 @@ public:
 
 private:
     explicit CSocket(int fd) : m_fd(fd) {}
-    SocketWait WaitFor(short events, const CWaker* waker, std::chrono::milliseconds timeout) const;
+    // The backend's own steps, under the waits and the send loop that both backends share.
+    SocketWait WaitFor(bool writable, const CWaker* waker, std::chrono::milliseconds timeout) const;
+    // What the socket takes at once: bytes sent, kWouldBlock when it is worth waiting and trying
+    // again, anything else a failed connection.
+    long SendSome(const char* data, std::size_t size);
 
     int m_fd = -1;
 };
