@@ -80,13 +80,6 @@ TEST(IpcFrame, DecoderRefusesEveryMalformedFrame) {
     EXPECT_EQ(CheckItem(item), EFrameError::BadLength);
 }
 
-TEST(IpcFrame, TopicIsTheMessageIdWithoutItsLow16Bits) {
-    EXPECT_EQ(TopicOf(0x300001), 0x300000u);
-    EXPECT_EQ(TopicOf(0x300000), 0x300000u);
-    EXPECT_EQ(TopicOf(0xF0014), 0xF0000u);
-    EXPECT_EQ(TopicOf(-1), 0xFFFF0000u);
-}
-
 tagIPC_MESSAGE_ITEM Header(std::int32_t to, std::int32_t from, std::int32_t msg, std::int32_t sync) {
     tagIPC_MESSAGE_ITEM item;
     item.nReceiverID = to;
