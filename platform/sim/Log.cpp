@@ -5,15 +5,23 @@
 #include <fstream>
 #include <mutex>
 #include <sstream>
+#include <vector>
 
 #include <log4cplus/configurator.h>
 #include <log4cplus/consoleappender.h>
+#include <log4cplus/helpers/loglog.h>
+#include <log4cplus/helpers/property.h>
 #include <log4cplus/initializer.h>
 #include <log4cplus/layout.h>
 #include <log4cplus/logger.h>
 #include <log4cplus/loglevel.h>
 
 #include "kva/platform/Machine.h"
+
+namespace log4cplus {
+// Exported by log4cplus 2.0 (deinitialize() calls it) but declared in none of its headers.
+void shutdownThreadPool();
+}  // namespace log4cplus
 
 namespace plat {
 
@@ -43,6 +51,29 @@ std::string ProcessName() {
     return name.empty() ? "kva" : name;
 }
 
+// Guarded by g_configMutex, as every configuration is.
+bool g_poolEnded = false;
+
+// The keys of the appenders that want log4cplus's thread pool ("appender.X.AsyncAppend=true").
+std::vector<std::string> AsyncAppenderKeys(const log4cplus::helpers::Properties& props) {
+    std::vector<std::string> keys;
+    for (const auto& key : props.propertyNames()) {
+        bool async = false;
+        if (key.ends_with(".AsyncAppend") && props.getBool(async, key) && async) keys.push_back(key);
+    }
+    return keys;
+}
+
+// Once log4cplus's thread pool is ended, an appender with AsyncAppend would hand its lines to the
+// pool that is gone (log4cplus does not check); such appenders then append synchronously.
+void TurnAsyncOffWithoutPool(log4cplus::helpers::Properties& props) {
+    if (!g_poolEnded) return;
+    for (const auto& key : AsyncAppenderKeys(props)) {
+        log4cplus::helpers::getLogLog().warn(key + ": log4cplus's thread pool is gone; appending synchronously");
+        props.setProperty(key, "false");
+    }
+}
+
 void Replace(std::string& s, const std::string& from, const std::string& to) {
     for (std::size_t pos = 0; (pos = s.find(from, pos)) != std::string::npos; pos += to.size()) {
         s.replace(pos, from.size(), to);
@@ -69,13 +100,21 @@ void Configure(const std::filesystem::path& stateFolder) {
     std::string props = text.str();
     Replace(props, "${logs}", (stateFolder / "logs").string());
     Replace(props, "${process}", ProcessName() + "-" + std::to_string(getpid()));
-    // log4cplus's pool only serves asynchronous appenders, which the default configuration has
-    // none of; left unset, every configuration would start four idle threads.
+    // Left unset, a configuration would start four pool threads.
     if (props.find("log4cplus.threadPoolSize") == std::string::npos) props += "\nlog4cplus.threadPoolSize=1\n";
     std::istringstream stream(props);
-    log4cplus::PropertyConfigurator config(stream);
+    log4cplus::helpers::Properties properties(stream);
+    const bool async = !AsyncAppenderKeys(properties).empty();
     log4cplus::Logger::getRoot().removeAllAppenders();
+    TurnAsyncOffWithoutPool(properties);
+    log4cplus::PropertyConfigurator config(properties);
     config.configure();
+    // The pool's only users are appenders with AsyncAppend; without one it is an idle thread in
+    // every process. Once ended it cannot come back.
+    if (!async && !g_poolEnded) {
+        log4cplus::shutdownThreadPool();
+        g_poolEnded = true;
+    }
 }
 
 void EnsureConfigured() {

@@ -1,6 +1,7 @@
 #include "DuiLib/UIMainQueue.h"
 
 #include <algorithm>
+#include <atomic>
 #include <condition_variable>
 #include <deque>
 #include <mutex>
@@ -28,10 +29,13 @@ struct UIMainQueue::Impl {
     plat::CEvent wake;
     bool running = false;
     bool shut = false;
+    bool looping = false;  // `thread` runs Loop and has not decided to leave it
     WindowImplBase* firing = nullptr;
     std::thread thread;
-    std::thread::id uiThread;
+    std::atomic<std::thread::id> uiThread;  // none while no thread loops
 
+    // The thread runs only while there is a task or a timer: idle, a process has no UI thread.
+    void EnsureLooping();  // mtx held
     void Loop();
     bool RunOneTask(std::unique_lock<std::mutex>& lock);
     bool FireOneTimer(std::unique_lock<std::mutex>& lock);
@@ -78,23 +82,33 @@ bool UIMainQueue::Impl::FireOneTimer(std::unique_lock<std::mutex>& lock) {
     return true;
 }
 
+void UIMainQueue::Impl::EnsureLooping() {
+    if (looping || shut) return;
+    // The last thread has left Loop and needs nothing of ours to end.
+    if (thread.joinable()) thread.join();
+    looping = true;
+    thread = std::thread(plat::CClock::Get().Tracked([this] { Loop(); }));
+}
+
 void UIMainQueue::Impl::Loop() {
+    uiThread = std::this_thread::get_id();
     std::unique_lock lock(mtx);
     for (;;) {
         if (RunOneTask(lock) || FireOneTimer(lock)) continue;
-        if (shut) break;
-        std::uint32_t waitMs = plat::CClock::kInfinite;
-        if (!timers.empty()) {
-            const std::uint64_t now = plat::CClock::Get().TickCount64();
-            std::uint64_t due = UINT64_MAX;
-            for (const auto& t : timers) due = std::min(due, t.due);
-            waitMs = due <= now ? 0 : static_cast<std::uint32_t>(std::min<std::uint64_t>(due - now, 0xFFFFFFFE));
-        }
+        if (shut || timers.empty()) break;
+        const std::uint64_t now = plat::CClock::Get().TickCount64();
+        std::uint64_t due = UINT64_MAX;
+        for (const auto& t : timers) due = std::min(due, t.due);
+        const auto waitMs =
+            due <= now ? 0 : static_cast<std::uint32_t>(std::min<std::uint64_t>(due - now, 0xFFFFFFFE));
         wake.Reset();
         lock.unlock();
         plat::CClock::Get().Wait({&wake}, waitMs);
         lock.lock();
     }
+    // A later thread may get this one's id; IsUIThread must not answer for it.
+    uiThread = std::thread::id();
+    looping = false;
 }
 
 UIMainQueue* UIMainQueue::getInstance() {
@@ -102,10 +116,7 @@ UIMainQueue* UIMainQueue::getInstance() {
     return &instance;
 }
 
-UIMainQueue::UIMainQueue() : m_impl(std::make_unique<Impl>()) {
-    m_impl->thread = std::thread(plat::CClock::Get().Tracked([this] { m_impl->Loop(); }));
-    m_impl->uiThread = m_impl->thread.get_id();
-}
+UIMainQueue::UIMainQueue() : m_impl(std::make_unique<Impl>()) {}
 
 UIMainQueue::~UIMainQueue() { Shutdown(); }
 
@@ -114,6 +125,7 @@ bool UIMainQueue::dispatch(std::function<void()> task) {
         std::lock_guard lock(m_impl->mtx);
         if (m_impl->shut) return false;
         m_impl->tasks.push_back(std::move(task));
+        m_impl->EnsureLooping();
     }
     m_impl->wake.Set();
     return true;
@@ -132,6 +144,7 @@ void UIMainQueue::Shutdown() {
         m_impl->shut = true;
     }
     m_impl->wake.Set();
+    // After `shut` no thread starts, so `thread` no longer changes.
     if (m_impl->thread.joinable() && !IsUIThread()) m_impl->thread.join();
 }
 
@@ -143,13 +156,17 @@ void UIMainQueue::SetTimer(WindowImplBase* wnd, std::uint32_t id, std::uint32_t 
                                [&](const Impl::Timer& t) { return t.wnd == wnd && t.id == id; });
         if (it != m_impl->timers.end()) *it = Impl::Timer{wnd, id, intervalMs, due};
         else m_impl->timers.push_back(Impl::Timer{wnd, id, intervalMs, due});
+        m_impl->EnsureLooping();
     }
     m_impl->wake.Set();
 }
 
 void UIMainQueue::KillTimer(WindowImplBase* wnd, std::uint32_t id) {
-    std::lock_guard lock(m_impl->mtx);
-    std::erase_if(m_impl->timers, [&](const Impl::Timer& t) { return t.wnd == wnd && t.id == id; });
+    {
+        std::lock_guard lock(m_impl->mtx);
+        std::erase_if(m_impl->timers, [&](const Impl::Timer& t) { return t.wnd == wnd && t.id == id; });
+    }
+    m_impl->wake.Set();  // the thread ends now if that was the last timer
 }
 
 void UIMainQueue::KillTimers(WindowImplBase* wnd) {
@@ -157,6 +174,8 @@ void UIMainQueue::KillTimers(WindowImplBase* wnd) {
     std::erase_if(m_impl->timers, [&](const Impl::Timer& t) { return t.wnd == wnd; });
     // A window destroyed from another thread must not be inside its own timer handler.
     if (!IsUIThread()) m_impl->cv.wait(lock, [&] { return m_impl->firing != wnd; });
+    lock.unlock();
+    m_impl->wake.Set();
 }
 
 }  // namespace DuiLib

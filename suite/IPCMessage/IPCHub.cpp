@@ -1,11 +1,13 @@
 #include "IPCMessage/IPCHub.h"
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <condition_variable>
 #include <filesystem>
 #include <map>
 #include <mutex>
+#include <random>
 #include <thread>
 #include <vector>
 
@@ -19,7 +21,6 @@ namespace ipcmsg {
 
 namespace {
 
-constexpr int kBatch = 256;  // frames handled between two polls
 constexpr std::chrono::milliseconds kProbeTimeout(300);
 
 std::atomic<unsigned> g_hubCounter{0};
@@ -46,6 +47,13 @@ bool AnotherHubAnswers(zmq::context_t& ctx, const std::string& endpoint) {
     }
 }
 
+std::string StopToken() {
+    std::random_device random;
+    std::string token(32, '\0');
+    for (char& c : token) c = static_cast<char>(random());
+    return token;
+}
+
 }  // namespace
 
 struct CHub::Impl {
@@ -57,8 +65,11 @@ struct CHub::Impl {
     std::mutex lifeMutex;  // Start/Stop
     std::shared_ptr<zmq::context_t> ctx;
     zmq::socket_t router;   // hub thread while it runs
-    zmq::socket_t ctlSend;  // Stop, under lifeMutex
-    zmq::socket_t ctlRecv;  // hub thread
+    // The hub thread blocks in a receive on the router alone, as a bare ZeroMQ hub does (a poll set
+    // costs several system calls per item). Stop reaches it through the router itself: a frame of
+    // random bytes, fresh at each start, that only `stopper` (inside this process) sends.
+    zmq::socket_t stopper;  // Stop, under lifeMutex
+    std::string stopToken;
     std::thread thread;
     std::atomic<bool> running{false};
 
@@ -255,31 +266,32 @@ struct CHub::Impl {
         }
     }
 
+    bool IsStop(const zmq::message_t& bytes) const {
+        return bytes.size() == stopToken.size() &&
+               std::equal(stopToken.begin(), stopToken.end(), bytes.data<char>());
+    }
+
     void Run() {
-        zmq::pollitem_t polls[2] = {{router.handle(), 0, ZMQ_POLLIN, 0}, {ctlRecv.handle(), 0, ZMQ_POLLIN, 0}};
         zmq::message_t identity;
         zmq::message_t bytes;
         CHubRouter::Peer peer;
         for (;;) {
-            if (zmq_poll(polls, 2, -1) < 0) {
+            if (zmq_msg_recv(identity.handle(), router.handle(), 0) < 0) {
                 if (zmq_errno() == EINTR) continue;
-                KVA_LOG_ERROR("hub poll failed: " << zmq_strerror(zmq_errno()));
+                KVA_LOG_ERROR("hub receive failed: " << zmq_strerror(zmq_errno()));
                 break;
             }
-            if (polls[1].revents & ZMQ_POLLIN) break;
-            for (int i = 0; i < kBatch; ++i) {
-                if (zmq_msg_recv(identity.handle(), router.handle(), ZMQ_DONTWAIT) < 0) break;
-                if (!identity.more()) continue;  // ROUTER always adds the identity part
-                zmq_msg_recv(bytes.handle(), router.handle(), 0);
-                AfterReceive(bytes);
-                if (bytes.more()) {
-                    while (bytes.more()) zmq_msg_recv(bytes.handle(), router.handle(), 0);
-                    Refuse("multi-part frame");
-                    continue;
-                }
-                peer.assign(identity.data<char>(), identity.size());
-                Handle(peer, bytes);
+            if (!identity.more()) continue;  // ROUTER always adds the identity part
+            zmq_msg_recv(bytes.handle(), router.handle(), 0);
+            AfterReceive(bytes);
+            if (bytes.more()) {
+                while (bytes.more()) zmq_msg_recv(bytes.handle(), router.handle(), 0);
+                Refuse("multi-part frame");
+                continue;
             }
+            if (IsStop(bytes)) break;
+            peer.assign(identity.data<char>(), identity.size());
+            Handle(peer, bytes);
         }
     }
 };
@@ -313,18 +325,16 @@ bool CHub::Start() {
         d.router.set(zmq::sockopt::sndhwm, kHubQueuePerConnection);
         d.router.set(zmq::sockopt::maxmsgsize, static_cast<std::int64_t>(kMaxFrameBytes));
         d.router.bind(d.endpoint);
-        const std::string ctl = "inproc://kva-hub-ctl-" + std::to_string(g_hubCounter.fetch_add(1));
-        d.ctlSend = zmq::socket_t(*d.ctx, zmq::socket_type::pair);
-        d.ctlSend.set(zmq::sockopt::linger, 0);
-        d.ctlSend.bind(ctl);
-        d.ctlRecv = zmq::socket_t(*d.ctx, zmq::socket_type::pair);
-        d.ctlRecv.set(zmq::sockopt::linger, 0);
-        d.ctlRecv.connect(ctl);
+        const std::string stop = "inproc://kva-hub-stop-" + std::to_string(g_hubCounter.fetch_add(1));
+        d.router.bind(stop);
+        d.stopper = zmq::socket_t(*d.ctx, zmq::socket_type::dealer);
+        d.stopper.set(zmq::sockopt::linger, 0);
+        d.stopper.connect(stop);
+        d.stopToken = StopToken();
     } catch (const zmq::error_t& e) {
         KVA_LOG_ERROR("cannot start the hub at " << d.endpoint << ": " << e.what());
         d.router.close();
-        d.ctlSend.close();
-        d.ctlRecv.close();
+        d.stopper.close();
         d.ctx.reset();
         return false;
     }
@@ -345,12 +355,16 @@ void CHub::Stop() {
     Impl& d = *m_impl;
     std::lock_guard lock(d.lifeMutex);
     if (!d.running) return;
-    d.ctlSend.send(zmq::str_buffer("s"), zmq::send_flags::dontwait);
+    zmq::message_t stop(d.stopToken.data(), d.stopToken.size());
+    BeforeSend(stop);
+    // An inproc pipe with room: the send neither waits nor fails while the context lives.
+    if (zmq_msg_send(stop.handle(), d.stopper.handle(), 0) < 0) {
+        KVA_LOG_ERROR("stop frame to the hub at " << d.endpoint << " not sent: " << zmq_strerror(zmq_errno()));
+    }
     d.thread.join();
     d.table = CHubRouter();
     d.router.close();
-    d.ctlSend.close();
-    d.ctlRecv.close();
+    d.stopper.close();
     d.ctx.reset();
     d.running = false;
     d.PublishAll();

@@ -53,7 +53,7 @@ constexpr std::size_t kMaxUnacked = 16;
 constexpr std::size_t kMaxQueued = 1000;  // received items waiting while a callback runs
 constexpr int kRecvBatch = 256;           // frames taken between two polls
 // A callback that runs longer than this gets the other worker to take over receiving; after this
-// long without callbacks that worker no longer watches and sleeps until woken.
+// long without callbacks that worker ends (the next callback starts it again).
 constexpr auto kRelief = std::chrono::milliseconds(1);
 constexpr auto kQuiet = std::chrono::milliseconds(50);
 
@@ -86,7 +86,7 @@ bool Decode(const zmq::message_t& m, CFrame* frame) {
 
 }  // namespace
 
-struct CIPCMessageClient::Impl {
+struct CIPCMessageClient::Impl : std::enable_shared_from_this<CIPCMessageClient::Impl> {
     Impl(int id, bool receiveFlag, bool inlineFlag)
         : endpointId(id), receive(receiveFlag), singleThread(inlineFlag), endpoint(ipcmsg::HubEndpoint()) {}
 
@@ -136,14 +136,15 @@ struct CIPCMessageClient::Impl {
     // The two workers take turns (one with bInlineDispatch): the one that receives items for
     // callbacks runs them itself, so a callback starts without a thread hop, and the other takes
     // over receiving when a callback runs long or waits for a reply. Items that arrive while a
-    // callback runs wait in `waiting`, in order, for the worker that runs callbacks.
+    // callback runs wait in `waiting`, in order, for the worker that runs callbacks. The second
+    // worker exists only while callbacks come: after kQuiet without one it ends, and the next
+    // run of callbacks starts it again, so an idle client has one thread.
     std::mutex turnMutex;
     std::condition_variable turnCv;
     bool polling = false;                 // guarded by turnMutex
     bool dispatching = false;             // guarded by turnMutex
     std::uint64_t dispatchRun = 0;        // guarded by turnMutex; +1 per run of callbacks
     bool takeOver = false;                // guarded by turnMutex: the idle worker is to receive
-    bool sleepingDeep = false;            // guarded by turnMutex: the idle worker waits to be woken
     bool stopWorkers = false;             // guarded by turnMutex
     std::vector<zmq::message_t> waiting;  // guarded by turnMutex
     std::atomic<bool> paused{false};      // `waiting` is full: the receiver stops reading
@@ -158,11 +159,12 @@ struct CIPCMessageClient::Impl {
     plat::CEvent stopEvent;
     plat::CEvent announced;  // the hub acknowledged this client's announcement (reset on reconnection)
 
-    std::thread workers[2];
+    std::thread workers[2];                // guarded by turnMutex once started
+    bool workerEnded[2] = {true, true};    // guarded by turnMutex: the slot's thread has left Work
 
     std::atomic<std::uint64_t> posted{0}, refused{0}, received{0}, unhandled{0}, callbackErrors{0}, malformed{0};
 
-    void Start(const std::shared_ptr<Impl>& self);
+    void Start();
     // Idempotent: Close() and the destructor both end here.
     void Shutdown() { std::call_once(shutdownOnce, [this] { ShutdownOnce(); }); }
     void ShutdownOnce();
@@ -173,7 +175,8 @@ struct CIPCMessageClient::Impl {
     void WakeLocked(char command);
 
     // Worker threads.
-    void Work();
+    void StartWorkerLocked();
+    void Work(int slot);
     bool ReceiveUntilWork(std::vector<zmq::message_t>& batch);
     void CloseReceiving();
     // The receiving role.
@@ -194,7 +197,7 @@ struct CIPCMessageClient::Impl {
     void WaitNotRunning(std::unique_lock<std::mutex>& lock, const MessageCallback* old);
 };
 
-void CIPCMessageClient::Impl::Start(const std::shared_ptr<Impl>& self) {
+void CIPCMessageClient::Impl::Start() {
     if (receive && endpointId == -1) {
         KVA_LOG_ERROR("IPC client without an endpoint id cannot receive; it only sends");
         receive = false;
@@ -247,7 +250,8 @@ void CIPCMessageClient::Impl::Start(const std::shared_ptr<Impl>& self) {
     sendOpen = true;
     if (receive) {
         Announce();
-        for (int i = 0; i < (singleThread ? 1 : 2); ++i) workers[i] = std::thread([self] { self->Work(); });
+        std::lock_guard lock(turnMutex);
+        StartWorkerLocked();
     }
 }
 
@@ -340,7 +344,19 @@ void CIPCMessageClient::Impl::Wake(char command) {
 
 // ---- the workers ---------------------------------------------------------------------------
 
-void CIPCMessageClient::Impl::Work() {
+void CIPCMessageClient::Impl::StartWorkerLocked() {
+    if (stopWorkers) return;
+    for (int slot = 0; slot < (singleThread ? 1 : 2); ++slot) {
+        if (!workerEnded[slot]) continue;
+        // A thread that ended has left Work and needs nothing of ours to finish.
+        if (workers[slot].joinable()) workers[slot].join();
+        workerEnded[slot] = false;
+        workers[slot] = std::thread([self = shared_from_this(), slot] { self->Work(slot); });
+        return;
+    }
+}
+
+void CIPCMessageClient::Impl::Work(int slot) {
     using Steady = std::chrono::steady_clock;
     std::vector<zmq::message_t> batch;
     std::uint64_t runSeen = 0;  // the last callback run this worker saw start
@@ -355,7 +371,7 @@ void CIPCMessageClient::Impl::Work() {
         } else if (polling || (dispatching && !takeOver)) {
             // Someone receives, or a callback runs and may soon receive again. While callbacks
             // come often this worker looks every kRelief and takes over receiving from a callback
-            // that has run that long; after a quiet spell it sleeps until it is woken.
+            // that has run that long; after a quiet spell it ends.
             const auto now = Steady::now();
             if (dispatchRun != runSeen) {
                 runSeen = dispatchRun;
@@ -364,12 +380,12 @@ void CIPCMessageClient::Impl::Work() {
             const bool watching = !polling && dispatching;
             auto ready = [this] { return stopWorkers || takeOver || (!polling && !dispatching) || (!dispatching && !waiting.empty()); };
             if (!watching && now - runSeenAt > kQuiet) {
-                // A callback run that starts while this worker sleeps wakes it to watch that run.
-                sleepingDeep = true;
-                turnCv.wait(lock, [&] { return ready() || (dispatching && dispatchRun != runSeen); });
-                sleepingDeep = false;
-            } else if (!turnCv.wait_for(lock, kRelief, ready) && watching && !polling && dispatching &&
-                       dispatchRun == runSeen) {
+                // The other worker receives; the next run of callbacks starts this one again.
+                workerEnded[slot] = true;
+                return;
+            }
+            if (!turnCv.wait_for(lock, kRelief, ready) && watching && !polling && dispatching &&
+                dispatchRun == runSeen) {
                 takeOver = true;  // the same callback still runs and nobody receives
             }
             continue;
@@ -433,9 +449,7 @@ bool CIPCMessageClient::Impl::ReceiveUntilWork(std::vector<zmq::message_t>& batc
             dispatching = true;
             ++dispatchRun;
             polling = false;
-            const bool wake = sleepingDeep;  // else it is watching already
-            lock.unlock();
-            if (wake) turnCv.notify_one();
+            StartWorkerLocked();  // to watch this run, unless it watches already
             return true;
         }
         for (auto& m : batch) waiting.push_back(std::move(m));
@@ -597,6 +611,7 @@ void CIPCMessageClient::Impl::RelieveMe() {
         std::lock_guard lock(turnMutex);
         if (polling) return;
         takeOver = true;
+        StartWorkerLocked();
     }
     turnCv.notify_all();
 }
@@ -664,7 +679,7 @@ bool CIPCMessageClient::Impl::Rebind(std::shared_ptr<MessageCallback>* slot, std
 
 CIPCMessageClient::CIPCMessageClient(int nEndpointId, bool bReceive, bool bInlineDispatch)
     : m_impl(std::make_shared<Impl>(nEndpointId, bReceive, bInlineDispatch)) {
-    m_impl->Start(m_impl);
+    m_impl->Start();
 }
 
 CIPCMessageClient::~CIPCMessageClient() { m_impl->Shutdown(); }

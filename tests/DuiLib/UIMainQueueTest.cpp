@@ -98,6 +98,25 @@ TEST_F(UIMainQueueTest, WindowsLiveInTheMachineAndTimersFollowTheClock) {
     ASSERT_TRUE(ui.WaitIdle());
 }
 
+// Idle, a process has no UI thread, though its windows stay; a timer or a task brings it back.
+TEST_F(UIMainQueueTest, TheThreadRunsOnlyWhileATaskOrATimerWaits) {
+    auto* wnd = new CCountingWnd();
+    const plat::HWND hwnd = OnUi([&] { return wnd->Create(0, L"", WS_POPUP, 0); });
+    const int withUiThread = OnUi([] { return kvatest::ThreadCount(); });
+    EXPECT_TRUE(kvatest::Eventually([&] { return kvatest::ThreadCount() < withUiThread; }));
+    EXPECT_TRUE(plat::IsWindowAlive(hwnd));
+
+    auto& clock = plat::CClock::Get();
+    wnd->SetTimer(7, 100);  // from this thread, with no UI thread running
+    ASSERT_TRUE(clock.WaitForSleepers(1));
+    clock.Advance(Ms(100));
+    EXPECT_TRUE(kvatest::Eventually([&] { return OnUi([&] { return wnd->timerIds.size(); }) == 1u; }));
+    EXPECT_TRUE(OnUi([&] { return wnd->onUiThread; }));
+    wnd->KillTimer(7);
+    EXPECT_TRUE(kvatest::Eventually([&] { return kvatest::ThreadCount() < withUiThread; }));
+    delete wnd;
+}
+
 TEST_F(UIMainQueueTest, CloseWithoutOwnHandlingDestroysTheWindow) {
     CCountingWnd wnd;
     const plat::HWND hwnd = OnUi([&] { return wnd.Create(0, L"t", WS_POPUP, 0, 10, 10, 100, 50); });

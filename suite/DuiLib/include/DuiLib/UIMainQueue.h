@@ -1,9 +1,11 @@
 // The UI thread. Every window action of the suite runs here: other threads hand closures to
 // dispatch(). Tasks run one at a time, in the order given; window timers fire here too.
 //
-// The thread waits through the platform clock (it counts as one sleeper while idle), so window
-// timers follow the fake clock in tests. Shutdown() runs what is queued, then stops the thread;
-// the process-wide instance shuts down at unload. dispatch() after shutdown drops the task.
+// The thread runs only while a task is queued or a window timer is set: it starts with the first
+// and ends when neither is left (IsUIThread is then false everywhere), so an idle process has no
+// UI thread. It waits for timers through the platform clock, so they follow the fake clock in
+// tests. Shutdown() runs what is queued, then stops the thread; the process-wide instance shuts
+// down at unload. dispatch() after shutdown drops the task.
 #pragma once
 
 #include <chrono>

@@ -12,7 +12,8 @@
 //                    must then never block, and SendIPCMessage called from it returns false.
 //                    false (what the suite uses): two library threads take turns: the one that
 //                    receives an item runs its callback while the other goes on receiving, so a
-//                    callback may block, post, or even SendIPCMessage.
+//                    callback may block, post, or even SendIPCMessage. The second thread runs only
+//                    while callbacks come; an idle client has one.
 // Several clients may announce the same endpoint id; each of them receives what is addressed to it,
 // except the answer to a SendIPCMessage, which reaches only the client that waits for it, even when
 // the request named another endpoint as its sender (HubRouter.h).
