@@ -116,8 +116,8 @@ CLI::Option* AddIdOption(CLI::App* cmd, const std::string& name, T& id, const st
             try {
                 kva::ParseId(text);
                 return std::string();
-            } catch (const std::exception& e) {
-                return std::string(e.what());
+            } catch (const std::exception&) {
+                return "not an id: " + text;  // std::stoll's own words name only itself
             }
         },
         "ID");
