@@ -149,14 +149,18 @@ struct CResponder {
                                                  static_cast<std::int32_t>(answer.size()));
         client->PostIPCMessage(reply);
     }
+    // Answers `msg` through `c` from now on.
+    void Serve(CIPCMessageClient& c, std::int32_t msg) {
+        client = &c;
+        c.RegisterMessageCallback(msg, this, &CResponder::OnRequest);
+    }
 };
 
 TEST_F(IpcClientTest, SendIsAnsweredByAReplyThatCopiesTheSyncId) {
     CResponder responder;
     auto asker = Client(0x360000);
     auto manager = Client(0xF0000);
-    responder.client = manager.get();
-    manager->RegisterMessageCallback(0x3000B, &responder, &CResponder::OnRequest);
+    responder.Serve(*manager, 0x3000B);
 
     const auto sync = static_cast<std::int32_t>(plat::GetTickCount());
     tagIPC_MESSAGE_ITEM reply;
@@ -171,8 +175,7 @@ TEST_F(IpcClientTest, SendIsAnsweredByAReplyThatCopiesTheSyncId) {
 TEST_F(IpcClientTest, AnAnswerOnBehalfOfAnotherEndpointReachesTheAskerAlone) {
     CResponder installer;
     auto installerClient = Client(0x30000);
-    installer.client = installerClient.get();
-    installerClient->RegisterMessageCallback(0x30008, &installer, &CResponder::OnRequest);
+    installer.Serve(*installerClient, 0x30008);
     auto service = Client(0x50000);
     auto notices = Client(0x50000);  // a second client of the same id
     auto appManager = Client(0xF0000);
@@ -326,8 +329,7 @@ TEST_F(IpcClientTest, StreamsAndQuestionsTogetherKeepOrderAndLoseNothing) {
     int total = 0;
     CResponder answers;
     auto receiver = Client(0xF0000);
-    answers.client = receiver.get();
-    receiver->RegisterMessageCallback(0x3000B, &answers, &CResponder::OnRequest);
+    answers.Serve(*receiver, 0x3000B);
     receiver->BindMessageCallback(0xF0001, [&](tagIPC_MESSAGE_ITEM& item) {
         std::lock_guard lock(m);
         seen[item.nSenderID].push_back(item.nSyncMessageId);
@@ -372,8 +374,7 @@ TEST_F(IpcClientTest, ALongCallbackDoesNotStopRepliesToOtherThreadsBeforeOrAfter
     auto service = Client(0x50000);
     auto ui = Client(0xF0000);
     auto installer = Client(0x30000);
-    answers.client = installer.get();
-    installer->RegisterMessageCallback(0x30008, &answers, &CResponder::OnRequest);
+    answers.Serve(*installer, 0x30008);
     const int idle = kvatest::ThreadCount();
     EXPECT_TRUE(AskedWhileACallbackBlocks(*service, *ui));
     EXPECT_TRUE(kvatest::Eventually([&] { return kvatest::ThreadCount() <= idle; }))
@@ -386,9 +387,8 @@ TEST_F(IpcClientTest, ACallbackMayItselfSendAndWaitWhileReceptionGoesOn) {
     auto ui = Client(0xF0000);
     auto service = Client(0x50000);
     auto tool = Client(0x200000);
-    diagnose.client = tool.get();
     diagnose.answer = "from the tool";
-    tool->RegisterMessageCallback(0x200003, &diagnose, &CResponder::OnRequest);
+    diagnose.Serve(*tool, 0x200003);
     // The service's handler asks the tool, waits for its answer, then answers the UI with it.
     service->BindMessageCallback(0xF0012, [&](tagIPC_MESSAGE_ITEM& request) {
         auto text = Ask(*service, 0x200000, 0x50000, 0x200003);
@@ -402,8 +402,7 @@ TEST_F(IpcClientTest, ASingleThreadClientAnswersFromItsThreadButCannotWaitThere)
     std::atomic<int> nested{-1};
     auto asker = Client(0x360000);
     auto fast = Client(0xF0000, true);
-    responder.client = fast.get();
-    fast->RegisterMessageCallback(0x3000B, &responder, &CResponder::OnRequest);
+    responder.Serve(*fast, 0x3000B);
     fast->BindMessageCallback(0x3000C, [&](tagIPC_MESSAGE_ITEM& item) {
         tagIPC_MESSAGE_ITEM reply;
         nested = fast->SendIPCMessage(item, reply, 20000) ? 1 : 0;  // would never see its reply
