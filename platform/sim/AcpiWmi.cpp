@@ -48,7 +48,7 @@ struct Emission {
     bool done = false;
 };
 
-std::mutex g_mtx;  // the tables below
+std::mutex g_wmiMtx;  // the tables below
 std::map<std::uintptr_t, Object> g_objects;
 std::uintptr_t g_nextHandle = 0x7000;
 std::list<Subscription> g_subscriptions;
@@ -60,7 +60,7 @@ thread_local int t_comCount = 0;
 thread_local DWORD t_comMode = 0;
 
 std::uintptr_t NewObject(Kind kind, std::map<std::string, WmiValue> props = {}) {
-    std::lock_guard lock(g_mtx);
+    std::lock_guard lock(g_wmiMtx);
     const std::uintptr_t h = g_nextHandle++;
     g_objects.emplace(h, Object{kind, std::move(props)});
     return h;
@@ -72,7 +72,7 @@ Object* FindLocked(std::uintptr_t h, Kind kind) {
 }
 
 bool Exists(std::uintptr_t h, Kind kind) {
-    std::lock_guard lock(g_mtx);
+    std::lock_guard lock(g_wmiMtx);
     return FindLocked(h, kind) != nullptr;
 }
 
@@ -80,7 +80,7 @@ void Deliver(std::uint32_t eventId) {
     std::lock_guard delivery(g_delivery);
     std::vector<IWbemObjectSink*> sinks;
     {
-        std::lock_guard lock(g_mtx);
+        std::lock_guard lock(g_wmiMtx);
         for (auto& s : g_subscriptions) {
             s.sink->AddRef();
             sinks.push_back(s.sink);
@@ -97,7 +97,7 @@ void Deliver(std::uint32_t eventId) {
 void StopEmissions(HWMISERVICES services) {
     std::list<Emission> stopped;
     {
-        std::lock_guard lock(g_mtx);
+        std::lock_guard lock(g_wmiMtx);
         for (auto it = g_emissions.begin(); it != g_emissions.end();) {
             auto next = std::next(it);
             if (services == 0 || it->services == services || it->done) {
@@ -119,12 +119,12 @@ struct EmissionReaper {
 
 void ScheduleEmission(HWMISERVICES services, std::uint32_t eventId, std::uint32_t delayMs) {
     StopEmissions(static_cast<HWMISERVICES>(-1));  // reaps the finished ones only
-    std::lock_guard lock(g_mtx);
+    std::lock_guard lock(g_wmiMtx);
     Emission& e = g_emissions.emplace_back();
     e.services = services;
     e.thread = std::thread([&e, eventId, delayMs] {
         if (CClock::Get().Wait({e.cancel.get()}, delayMs) == WaitResult::Timeout) Deliver(eventId);
-        std::lock_guard inner(g_mtx);
+        std::lock_guard inner(g_wmiMtx);
         e.done = true;
     });
 }
@@ -178,7 +178,7 @@ void CoUninitialize() {
 }
 
 HRESULT CoInitializeSecurity() {
-    std::lock_guard lock(g_mtx);
+    std::lock_guard lock(g_wmiMtx);
     if (g_securityDone) return kRpcETooLate;
     g_securityDone = true;
     return kSOk;
@@ -187,7 +187,7 @@ HRESULT CoInitializeSecurity() {
 void WmiRelease(std::uintptr_t handle) {
     bool services = false;
     {
-        std::lock_guard lock(g_mtx);
+        std::lock_guard lock(g_wmiMtx);
         auto it = g_objects.find(handle);
         if (it == g_objects.end()) return;
         services = it->second.kind == Kind::Services;
@@ -239,7 +239,7 @@ HRESULT WmiSpawnInstance(HWMIOBJECT definition, HWMIOBJECT* instance) {
     if (!instance) return kEPointer;
     std::map<std::string, WmiValue> props;
     {
-        std::lock_guard lock(g_mtx);
+        std::lock_guard lock(g_wmiMtx);
         Object* def = FindLocked(definition, Kind::MethodDef);
         if (!def) return kWbemEFailed;
         props = def->props;
@@ -249,7 +249,7 @@ HRESULT WmiSpawnInstance(HWMIOBJECT definition, HWMIOBJECT* instance) {
 }
 
 HRESULT WmiPut(HWMIOBJECT object, std::wstring_view name, const WmiValue& value) {
-    std::lock_guard lock(g_mtx);
+    std::lock_guard lock(g_wmiMtx);
     Object* obj = FindLocked(object, Kind::Instance);
     if (!obj) return kWbemEFailed;
     auto it = obj->props.find(ToUtf8(name));
@@ -265,7 +265,7 @@ HRESULT WmiPut(HWMIOBJECT object, std::wstring_view name, const WmiValue& value)
 
 HRESULT WmiGet(HWMIOBJECT object, std::wstring_view name, WmiValue* value) {
     if (!value) return kEPointer;
-    std::lock_guard lock(g_mtx);
+    std::lock_guard lock(g_wmiMtx);
     Object* obj = FindLocked(object, Kind::Instance);
     if (!obj) return kWbemEFailed;
     auto it = obj->props.find(ToUtf8(name));
@@ -280,7 +280,7 @@ HRESULT WmiExecMethod(HWMISERVICES services, std::wstring_view objectPath, std::
     *output = 0;
     Object in;
     {
-        std::lock_guard lock(g_mtx);
+        std::lock_guard lock(g_wmiMtx);
         Object* obj = FindLocked(input, Kind::Instance);
         if (!FindLocked(services, Kind::Services) || !obj) return kWbemEFailed;
         in = *obj;
@@ -327,7 +327,7 @@ HRESULT WmiExecNotificationQueryAsync(HWMISERVICES services, std::wstring_view l
         return kWbemEInvalidQuery;
     }
     sink->AddRef();
-    std::lock_guard lock(g_mtx);
+    std::lock_guard lock(g_wmiMtx);
     g_subscriptions.push_back({services, sink});
     return kSOk;
 }
@@ -335,7 +335,7 @@ HRESULT WmiExecNotificationQueryAsync(HWMISERVICES services, std::wstring_view l
 HRESULT WmiCancelAsyncCall(HWMISERVICES services, IWbemObjectSink* sink) {
     std::list<Subscription> gone;
     {
-        std::lock_guard lock(g_mtx);
+        std::lock_guard lock(g_wmiMtx);
         for (auto it = g_subscriptions.begin(); it != g_subscriptions.end();) {
             auto next = std::next(it);
             if (it->services == services && it->sink == sink) gone.splice(gone.end(), g_subscriptions, it);

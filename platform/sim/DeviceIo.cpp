@@ -18,7 +18,7 @@ constexpr std::wstring_view kEcDevice = L"\\\\.\\VtOs2EcX64";
 constexpr const char* kEcName = "VtOs2EcX64";
 constexpr DWORD kPdImageCode = CtlCode(0x22, 0x72, kMethodBuffered, kFileReadAccess);
 
-std::mutex g_mtx;
+std::mutex g_deviceMtx;
 std::map<HDEVICE, std::string> g_open;
 HDEVICE g_next = 0x5000;
 
@@ -58,7 +58,7 @@ HDEVICE CreateDeviceFile(std::wstring_view name, DWORD access, DWORD, DWORD disp
         return kInvalidDevice;
     }
     sim::RecordDeviceCall(kEcName, "open", "service-path=" + ServicePathState(), 0);
-    std::lock_guard lock(g_mtx);
+    std::lock_guard lock(g_deviceMtx);
     const HDEVICE h = g_next++;
     g_open[h] = kEcName;
     return h;
@@ -68,7 +68,7 @@ bool DeviceIoControl(HDEVICE device, DWORD code, const void* in, DWORD inSize, v
                      DWORD* returned) {
     if (returned) *returned = 0;
     {
-        std::lock_guard lock(g_mtx);
+        std::lock_guard lock(g_deviceMtx);
         if (!g_open.count(device)) {
             SetLastError(kErrorInvalidHandle);
             return false;
@@ -90,7 +90,7 @@ bool DeviceIoControl(HDEVICE device, DWORD code, const void* in, DWORD inSize, v
 }
 
 bool CloseDevice(HDEVICE device) {
-    std::lock_guard lock(g_mtx);
+    std::lock_guard lock(g_deviceMtx);
     if (!g_open.erase(device)) {
         SetLastError(kErrorInvalidHandle);
         return false;
