@@ -43,7 +43,8 @@ void CCornerNoticeWnd::OnDisplayChange() {
     if (m_displayThread.joinable()) m_displayThread.join();
     m_stop.Reset();
     std::weak_ptr<corner::CLife> life = m_life;
-    m_displayThread = std::thread([this, life] {
+    // Tracked: until it sleeps it counts as busy, so a test that waits for idleness sees the wait begun.
+    m_displayThread = std::thread(plat::CClock::Get().Tracked([this, life] {
         if (!plat::Sleep(kDisplaySettleMs, &m_stop)) return;
         DuiLib::UIMainQueue::getInstance()->dispatch([this, life] {
             auto l = life.lock();
@@ -51,5 +52,5 @@ void CCornerNoticeWnd::OnDisplayChange() {
             std::lock_guard lock(l->mtx);
             if (l->alive) PlaceInCorner();
         });
-    });
+    }));
 }

@@ -315,8 +315,9 @@ TEST_F(FaultsTest, AServiceKilledMidDownloadFailsItAndTheNextStartResumesIt) {
 // next start resumes the package from that file and finishes it.
 TEST_F(FaultsTest, ADiskThatFillsDuringADownloadFailsItClearlyAndTheRetryResumes) {
     ASSERT_TRUE(ServeStalling("60"));
-    // On this scale the download's back-off before it gives up (15 s) outlasts the service's restart.
-    const std::string host = StartWithStatus(Kva(Machine()) + " --time-scale 10 host", "host1");
+    // On this scale the download's back-off before it gives up (15 s, so 7.5 s real) outlasts the
+    // service's restart even on a loaded machine.
+    const std::string host = StartWithStatus(Kva(Machine()) + " --time-scale 2 host", "host1");
     ASSERT_TRUE(WaitForPartialData(std::chrono::seconds(30))) << Logs();
     const auto cut = Partials();
     const std::string id = IdOf(cut.front().first);  // the one with data

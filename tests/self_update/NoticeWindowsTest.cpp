@@ -118,9 +118,8 @@ TEST_F(NoticeWindowsTest, DisplayChangeMovesTheNoticeBackIntoTheCornerTwoSeconds
     const auto placed = plat::GetWindowInfo(h)->rect;
     // Where a change of resolution would have left it.
     plat::SetWindowRect(h, {5, 5, 5 + placed.right - placed.left, 5 + placed.bottom - placed.top});
-    const auto sleepers = clock.Sleepers();
     EXPECT_EQ(CUIAutomation::SendWindowMessage(h, WM_DISPLAYCHANGE), 0);
-    ASSERT_TRUE(clock.WaitForSleepers(sleepers + 1));
+    ASSERT_TRUE(clock.WaitUntilIdle()) << "the settling wait has begun";
     EXPECT_EQ(plat::GetWindowInfo(h)->rect.left, 5) << "not before the display settles";
     clock.Advance(Ms(1999));
     ASSERT_TRUE(ui.WaitIdle());
