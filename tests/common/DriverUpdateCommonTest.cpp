@@ -63,18 +63,11 @@ TEST_F(CommonTest, BusyWindowsCountOnlyWhenVisibleAndInTheChosenList) {
     EXPECT_FALSE(IsWndExists(false));
     EXPECT_FALSE(IsWndExists(true));
 
-    plat::WindowInfo main;
-    main.className = L"Pilotdeck";
-    main.visible = true;
-    main.rect = {0, 0, 800, 600};
-    const plat::HWND mainWnd = plat::CreateTopWindow(main);
+    const plat::HWND mainWnd = plat::CreateTopWindow({0, L"Pilotdeck", L"", true, {0, 0, 800, 600}, 0});
     EXPECT_FALSE(IsWndExists(false)) << "the main window is only on the long list";
     EXPECT_TRUE(IsWndExists(true));
 
-    plat::WindowInfo transfer;
-    transfer.className = L"FileTransferDialog";
-    transfer.visible = false;
-    const plat::HWND transferWnd = plat::CreateTopWindow(transfer);
+    const plat::HWND transferWnd = plat::CreateTopWindow({0, L"FileTransferDialog", L"", false, {}, 0});
     EXPECT_FALSE(IsWndExists(false)) << "a hidden window does not count";
     plat::ShowTopWindow(transferWnd, true);
     EXPECT_TRUE(IsWndExists(false));

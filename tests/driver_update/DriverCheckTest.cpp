@@ -199,8 +199,8 @@ TEST_F(DriverCheckTest, ShortDiskRefusesDownloadsAndTheNotice) {
 
 TEST_F(DriverCheckTest, AnUnsupportedModelIsNotChecked) {
     const auto cfg = CDriverInfoListMgr::FilePath();
-    std::filesystem::create_directories(cfg.parent_path());
-    std::ofstream(cfg) << "<DriverCfg><SupportDevices><Device product=\"Another Model\"/></SupportDevices></DriverCfg>";
+    kvatest::WriteChangedFile(cfg, R"(<DriverCfg><SupportDevices>
+        <Device product="Another Model"/></SupportDevices></DriverCfg>)");
     ThreePackages();
     auto q = StartService();
     EXPECT_FALSE(q->CheckSoftDriverVersion());
@@ -212,10 +212,7 @@ TEST_F(DriverCheckTest, AnUnsupportedModelIsNotChecked) {
 TEST_F(DriverCheckTest, WithTheMainWindowOpenTheApplicationManagerShowsThePopUp) {
     ThreePackages();
     plat::AddProcess(L"Pilotdeck.exe");
-    plat::WindowInfo w;
-    w.className = L"Pilotdeck";
-    w.visible = false;
-    plat::CreateTopWindow(w);
+    plat::CreateTopWindow({0, L"Pilotdeck", L"", false, {}, 0});
     auto q = StartService();
     ASSERT_TRUE(q->CheckSoftDriverVersion());
     EXPECT_TRUE(m_appManager->WaitFor(0x50004));
@@ -225,13 +222,8 @@ TEST_F(DriverCheckTest, WithTheMainWindowOpenTheApplicationManagerShowsThePopUp)
 
 TEST_F(DriverCheckTest, FullScreenKeepsTheNoticeBack) {
     ThreePackages();
-    plat::WindowInfo w;
-    w.className = L"Game";
-    w.visible = true;
-    w.rect = {0, 0, 1920, 1080};
-    w.processId = plat::AddProcess(L"game.exe");
     plat::SetOverride("screen", "1920x1080");
-    plat::CreateTopWindow(w);
+    plat::CreateTopWindow({0, L"Game", L"", true, {0, 0, 1920, 1080}, plat::AddProcess(L"game.exe")});
     auto q = StartService();
     EXPECT_FALSE(q->CheckSoftDriverVersion());
     EXPECT_EQ(Events(5006).size(), 0u);

@@ -258,8 +258,8 @@ TEST_F(FaultsTest, ABadCatalogueWhileTheServiceRunsIsRefusedAndTheLastGoodOneKep
 // leaves no partial file behind.
 TEST_F(FaultsTest, AHostKilledMidDownloadResumesFromThePartialFileAndFinishesOnce) {
     ASSERT_TRUE(ServeStalling("60"));
-    // The scaled clock shortens the download's back-off before it gives up; the next round is a
-    // minute of real time away.
+    // The scaled clock shortens the download's back-off before it gives up (here and below); the
+    // next round is a minute of real time away.
     const std::string host = Start(Kva(Machine()) + " --time-scale 60 host");
     ASSERT_TRUE(WaitForPartialData()) << Logs();
     Run("kill -9 " + host + " " + m_servePid);
@@ -282,8 +282,6 @@ TEST_F(FaultsTest, AHostKilledMidDownloadResumesFromThePartialFileAndFinishesOnc
 // of the service, with the service back, takes it up again and resumes it from the partial file.
 TEST_F(FaultsTest, AServiceKilledMidDownloadFailsItAndTheNextStartResumesIt) {
     ASSERT_TRUE(ServeStalling("60"));
-    // The scaled clock shortens the download's back-off before it gives up; the next round is a
-    // minute of real time away.
     const std::string host = Start(Kva(Machine()) + " --time-scale 60 host");
     ASSERT_TRUE(WaitForPartialData()) << Logs();
     const std::string id = IdOf(Partials().front().first);
@@ -419,10 +417,7 @@ TEST_F(FaultsTest, AnHttpsServiceWithASelfSignedCertificateIsRefused) {
     ASSERT_FALSE(port.empty()) << "no port for the TLS server";
     const std::string url = "https://127.0.0.1:" + port;
     ASSERT_EQ(Run(Kva(Machine()) + " catalogue make " + Quote(service) + " --configure " + url + " >/dev/null"), 0);
-    const fs::path cfg = Machine() / "drive_c/Program Files/Vantor/Pilotdeck/config/commoncfg.xml";
-    std::string xml = ReadAll(cfg);
-    xml.insert(xml.find("</commoncfg>"), "<Update initTime=\"0\" queryPeriod=\"60\"/>\n");
-    std::ofstream(cfg) << xml;
+    CheckAtOnceAndEvery("60");
 
     // The network probe does not look at certificates; the catalogue fetch does.
     Start(Kva(Machine()) + " host");

@@ -380,8 +380,7 @@ TEST_F(RestartPromptTest, StoppingTheServiceWhileAPdUpgradeWaitsEndsTheWaitAndIt
     const int threads = ThreadsWithoutService();
     plat::SetOverride("pd", "event=none");
     const std::string image = "C:\\ProgramData\\pd\\image.bin";
-    std::filesystem::create_directories(plat::ToHostPath(image).parent_path());
-    std::ofstream(plat::ToHostPath(image), std::ios::binary) << std::string(1024, 'x');
+    WriteChangedFile(plat::ToHostPath(image), std::string(1024, 'x'));
     _SETUP_DRIVER_MSG request;
     request.id = "45";
     request.file = image;
