@@ -122,14 +122,11 @@ TEST_F(CommonTest, AgreementIsReturnedOnlyForARecentEnoughVersion) {
     EXPECT_EQ(GetLoginGuideProtocol(), "");
     ASSERT_TRUE(DE::Registry::SetValue(plat::kHKeyUsers, key, L"Protocol", std::wstring(L"1")));
     EXPECT_EQ(GetLoginGuideProtocol(), "0") << "no version";
-    DE::Registry::SetValue(plat::kHKeyUsers, key, L"ProtocolVer", std::wstring(L"10"));
-    EXPECT_EQ(GetLoginGuideProtocol(), "1");
-    DE::Registry::SetValue(plat::kHKeyUsers, key, L"ProtocolVer", std::wstring(L"8"));
-    EXPECT_EQ(GetLoginGuideProtocol(), "1");
-    DE::Registry::SetValue(plat::kHKeyUsers, key, L"ProtocolVer", std::wstring(L"7"));
-    EXPECT_EQ(GetLoginGuideProtocol(), "0");
-    DE::Registry::SetValue(plat::kHKeyUsers, key, L"ProtocolVer", std::wstring(L"9a"));
-    EXPECT_EQ(GetLoginGuideProtocol(), "0") << "not a number is not accepted";
+    // Version 8 or later; text that is not a number is not accepted.
+    for (const auto& [version, agreed] : {std::pair{L"10", "1"}, {L"8", "1"}, {L"7", "0"}, {L"9a", "0"}}) {
+        DE::Registry::SetValue(plat::kHKeyUsers, key, L"ProtocolVer", std::wstring(version));
+        EXPECT_EQ(GetLoginGuideProtocol(), agreed) << version;
+    }
     DE::Registry::SetValue(plat::kHKeyUsers, key, L"ProtocolVer", plat::DWORD{9});
     EXPECT_EQ(GetLoginGuideProtocol(), "1") << "a numeric value reads as its decimal text";
     DE::Registry::SetValue(plat::kHKeyUsers, key, L"Protocol", std::wstring(L""));

@@ -111,9 +111,7 @@ TEST_F(DriverCheckTest, ClosedSwitchOffersEveryIdlePackageButTheInstalledOnes) {
     ThreePackages();
     Agree(false);
     auto q = StartService();
-    enmUPGRADE_DRIVER_INFO installed;
-    installed.state = PACKAGE_INSTALLED;
-    q->SetTableEntry(DRIVER_UPDATE_IDLE, "14", installed);
+    q->SetTableEntry(DRIVER_UPDATE_IDLE, "14", Entry(PACKAGE_INSTALLED));
 
     ASSERT_TRUE(q->CheckSoftDriverVersion());
     EXPECT_EQ(Ids(q->PopupDrivers()), (std::vector<std::string>{"45"})) << "14 is installed already";
@@ -158,9 +156,7 @@ TEST_F(DriverCheckTest, ForcedUpdatesOffInTheConfigurationEmptyTheForcedTable) {
     Configure({"Onboard Audio Driver"}, "forceUpdate=\"0\"");
     ThreePackages();
     auto q = StartService();
-    enmUPGRADE_DRIVER_INFO earlier;
-    earlier.state = PACKAGE_DOWNLOADED;
-    q->SetTableEntry(DRIVER_UPDATE_FORCE, "99", earlier);
+    q->SetTableEntry(DRIVER_UPDATE_FORCE, "99", Entry(PACKAGE_DOWNLOADED));
 
     ASSERT_TRUE(q->CheckSoftDriverVersion());
     EXPECT_TRUE(q->ForceTable().empty());

@@ -86,6 +86,15 @@ bool CDriverTest::WaitDownloads() {
     return CDriverDownloadManager::GetInstance()->WaitAllIdle(std::chrono::milliseconds(20000));
 }
 
+enmUPGRADE_DRIVER_INFO CDriverTest::Entry(enmPACKAGE_STATE state, int restartLevel) {
+    enmUPGRADE_DRIVER_INFO e;
+    e.state = state;
+    e.restartLevel1 = restartLevel == 1;
+    e.restartLevel2 = restartLevel == 2;
+    e.restartLevel3 = restartLevel == 3;
+    return e;
+}
+
 _TOBEUPDATE_DRIVER_INFO CDriverTest::Package(const std::string& id, const std::string& name, std::uint64_t size,
                                              int updateType) {
     _TOBEUPDATE_DRIVER_INFO r;

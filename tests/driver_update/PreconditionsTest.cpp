@@ -14,14 +14,7 @@ namespace {
 
 using Err = UpdaterManager::enmUPDATER_ERROR_TYPE;
 
-class PreconditionsTest : public kvatest::CDriverTest {
-protected:
-    static enmUPGRADE_DRIVER_INFO Entry(enmPACKAGE_STATE state) {
-        enmUPGRADE_DRIVER_INFO e;
-        e.state = state;
-        return e;
-    }
-};
+using PreconditionsTest = kvatest::CDriverTest;
 
 TEST_F(PreconditionsTest, SpaceReserveIsThreeTimesThePackagesAndEqualityFails) {
     auto q = StartService();

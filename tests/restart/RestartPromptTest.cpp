@@ -80,15 +80,6 @@ protected:
         CDriverTest::TearDown();
     }
 
-    static enmUPGRADE_DRIVER_INFO Entry(enmPACKAGE_STATE state, int level) {
-        enmUPGRADE_DRIVER_INFO e;
-        e.state = state;
-        e.restartLevel1 = level == 1;
-        e.restartLevel2 = level == 2;
-        e.restartLevel3 = level == 3;
-        return e;
-    }
-
     static void OnUiThread(const std::function<void()>& task) {
         auto* ui = DuiLib::UIMainQueue::getInstance();
         ASSERT_TRUE(ui->dispatch(task));

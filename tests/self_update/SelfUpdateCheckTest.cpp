@@ -114,8 +114,7 @@ TEST_F(SelfUpdateCheckTest, ClosedForceSwitchStopsTheForcedUpdateButNotOnAnItEdi
     Offer(true);
     SetSwitch(L"forceupdate", 0);
     auto q = StartService();
-    enmUPGRADE_DRIVER_INFO e;
-    q->SetTableEntry(DRIVER_UPDATE_FORCE, "15", e);
+    q->SetTableEntry(DRIVER_UPDATE_FORCE, "15", Entry(PACKAGE_KNOWN));
     EXPECT_FALSE(q->CheckCorvellaVersion());
     EXPECT_TRUE(q->ForceTable().empty());
     EXPECT_EQ(Events(6011).back().values, (Values{"6011", "1", "0"}));
