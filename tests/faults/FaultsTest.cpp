@@ -152,7 +152,6 @@ private:
     std::vector<std::string> m_started;
 };
 
-// A state folder that cannot hold a machine: every verb says so in one line and fails.
 TEST_F(FaultsTest, AStateFolderThatCannotHoldAMachineIsOneLineAndAFailure) {
     std::ofstream(Dir() / "plain-file") << "x";
     const fs::path underAFile = Dir() / "plain-file" / "machine";
