@@ -221,21 +221,15 @@ TEST_F(FaultsTest, ABadCatalogueWhileTheServiceRunsIsRefusedAndTheLastGoodOneKep
         const char* reason;
         std::function<void()> make;
     };
+    auto remake = [&](const std::string& args) {
+        Run(Kva(Machine()) + " catalogue make " + Quote(service) + args + " >/dev/null");
+    };
     const CBad bad[] = {
         {"catalogue signature does not verify",
-         [&] {
-             for (const auto& c : catalogues) std::ofstream(c.file, std::ios::app) << " ";
-         }},
-        {"catalogue is unsigned",
-         [&] {
-             for (const auto& c : catalogues) fs::remove(c.file.string() + ".sig");
-         }},
-        {"expired at",
-         [&] {
-             Run(Kva(Machine()) + " catalogue make " + Quote(service) + " --catalogue-version 3 --days -1 >/dev/null");
-         }},
-        {"is older than the accepted version 2",
-         [&] { Run(Kva(Machine()) + " catalogue make " + Quote(service) + " --catalogue-version 1 >/dev/null"); }},
+         [&] { for (const auto& c : catalogues) std::ofstream(c.file, std::ios::app) << " "; }},
+        {"catalogue is unsigned", [&] { for (const auto& c : catalogues) fs::remove(c.file.string() + ".sig"); }},
+        {"expired at", [&] { remake(" --catalogue-version 3 --days -1"); }},
+        {"is older than the accepted version 2", [&] { remake(" --catalogue-version 1"); }},
     };
     for (const CBad& b : bad) {
         SCOPED_TRACE(b.reason);

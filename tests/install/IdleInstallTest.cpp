@@ -49,10 +49,7 @@ TEST_F(IdleInstallTest, EveryGateRefusesWithItsCodeAndLeavesThePackageReady) {
          [&] { DE::Registry::SetValue(plat::kHKeyUsers, SettingKey(), L"checkupdate", plat::DWORD{1}); },
          "DriverName All;5|21|10"},
         {"full screen", DRIVER_UPDATE_IDLE,
-         [&] {
-             const plat::DWORD game = plat::AddProcess(L"game.exe");
-             window = plat::CreateTopWindow({0, L"Game", L"", true, {0, 0, 1920, 1080}, game});
-         },
+         [&] { window = plat::CreateTopWindow({0, L"Game", L"", true, {0, 0, 1920, 1080}, plat::AddProcess(L"game.exe")}); },
          [&] { plat::DestroyTopWindow(window); }, "DriverName Audio;5|21|9"},
         {"synergy", DRIVER_UPDATE_IDLE, [&] { m_synergyInUse = true; }, [&] { m_synergyInUse = false; },
          "DriverName Audio;5|21|4"},
