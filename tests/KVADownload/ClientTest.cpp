@@ -160,9 +160,7 @@ TEST_P(ClientTest, BadPackageBodiesFailWithTheirReasonAndLeaveNothing) {
         SCOPED_TRACE(c.what);
         WriteAll(Served(pkg), c.served);
         kvatest::CDownloadWatch watch;
-        ASSERT_TRUE(mgr->Init(req));
-        watch.Bind(req.strDriverID, 5);
-        ASSERT_TRUE(mgr->BeginDownload(req.strDriverID, 5));
+        ASSERT_TRUE(watch.Start(req));
         // A truncated body is retried with back-off on the service clock: step it.
         while (!watch.WaitEnd(std::chrono::seconds(0)))
             if (clock.WaitForSleepers(1, std::chrono::milliseconds(50))) clock.Advance(std::chrono::seconds(30));
@@ -198,9 +196,7 @@ TEST_P(ClientTest, CancelStopsARunningDownload) {
     const auto req = RequestFor(Offered("17"), 5);
     auto* mgr = CDriverDownloadManager::GetInstance();
     kvatest::CDownloadWatch watch;
-    ASSERT_TRUE(mgr->Init(req));
-    watch.Bind("17", 5);
-    ASSERT_TRUE(mgr->BeginDownload("17", 5));
+    ASSERT_TRUE(watch.Start(req));
     ASSERT_TRUE(watch.WaitProgress(1));
     EXPECT_TRUE(mgr->IsDownloading("17"));
     EXPECT_TRUE(mgr->CancelDownload("17", 1));

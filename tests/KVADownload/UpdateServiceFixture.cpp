@@ -60,6 +60,13 @@ void CDownloadWatch::Bind(const std::string& id, int type) {
                                                     end(&DownloadResult::failed), end(&DownloadResult::cancelled));
 }
 
+bool CDownloadWatch::Start(const download_param& param) {
+    auto* mgr = CDriverDownloadManager::GetInstance();
+    if (!mgr->Init(param)) return false;
+    Bind(param.strDriverID, param.upateType);
+    return mgr->BeginDownload(param.strDriverID, param.upateType);
+}
+
 bool CDownloadWatch::WaitEnd(std::chrono::seconds timeout) {
     std::unique_lock lock(m_mutex);
     return m_cv.wait_for(lock, timeout, [this] { return m_ended; });
@@ -163,13 +170,10 @@ download_param CUpdateServiceTest::RequestFor(const _TOBEUPDATE_DRIVER_INFO& inf
 }
 
 DownloadResult CUpdateServiceTest::Download(const download_param& param) {
-    auto* mgr = CDriverDownloadManager::GetInstance();
     CDownloadWatch watch;
-    EXPECT_TRUE(mgr->Init(param));
-    watch.Bind(param.strDriverID, param.upateType);
-    EXPECT_TRUE(mgr->BeginDownload(param.strDriverID, param.upateType));
+    EXPECT_TRUE(watch.Start(param));
     EXPECT_TRUE(watch.WaitEnd()) << "download of " << param.strDriverID << " did not end";
-    EXPECT_TRUE(mgr->WaitAllIdle(std::chrono::seconds(30)));
+    EXPECT_TRUE(CDriverDownloadManager::GetInstance()->WaitAllIdle(std::chrono::seconds(30)));
     return watch.Result();
 }
 

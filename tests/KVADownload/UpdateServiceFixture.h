@@ -44,7 +44,8 @@ struct DownloadResult {
 
 class CDownloadWatch {
 public:
-    void Bind(const std::string& id, int type);
+    // Init, FuncBind to this watch and BeginDownload; false when the manager refused.
+    bool Start(const download_param& param);
     // Waits (real time) until the download ended; false on time-out.
     bool WaitEnd(std::chrono::seconds timeout = std::chrono::seconds(60));
     // Waits until progress reached `percent`.
@@ -52,6 +53,8 @@ public:
     DownloadResult Result();
 
 private:
+    void Bind(const std::string& id, int type);
+
     std::mutex m_mutex;
     std::condition_variable m_cv;
     DownloadResult m_result;
@@ -77,7 +80,7 @@ protected:
 
     // The request the service's download flows build for a package.
     static download_param RequestFor(const _TOBEUPDATE_DRIVER_INFO& info, int type);
-    // Init, FuncBind, BeginDownload and wait for the end.
+    // Starts the download and waits for its end.
     DownloadResult Download(const download_param& param);
 
 private:

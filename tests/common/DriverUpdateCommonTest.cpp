@@ -63,18 +63,11 @@ TEST_F(CommonTest, BusyWindowsCountOnlyWhenVisibleAndInTheChosenList) {
     EXPECT_FALSE(IsWndExists(false));
     EXPECT_FALSE(IsWndExists(true));
 
-    plat::WindowInfo main;
-    main.className = L"Pilotdeck";
-    main.visible = true;
-    main.rect = {0, 0, 800, 600};
-    const plat::HWND mainWnd = plat::CreateTopWindow(main);
+    const plat::HWND mainWnd = plat::CreateTopWindow({0, L"Pilotdeck", L"", true, {0, 0, 800, 600}, 0});
     EXPECT_FALSE(IsWndExists(false)) << "the main window is only on the long list";
     EXPECT_TRUE(IsWndExists(true));
 
-    plat::WindowInfo transfer;
-    transfer.className = L"FileTransferDialog";
-    transfer.visible = false;
-    const plat::HWND transferWnd = plat::CreateTopWindow(transfer);
+    const plat::HWND transferWnd = plat::CreateTopWindow({0, L"FileTransferDialog", L"", false, {}, 0});
     EXPECT_FALSE(IsWndExists(false)) << "a hidden window does not count";
     plat::ShowTopWindow(transferWnd, true);
     EXPECT_TRUE(IsWndExists(false));
@@ -129,14 +122,11 @@ TEST_F(CommonTest, AgreementIsReturnedOnlyForARecentEnoughVersion) {
     EXPECT_EQ(GetLoginGuideProtocol(), "");
     ASSERT_TRUE(DE::Registry::SetValue(plat::kHKeyUsers, key, L"Protocol", std::wstring(L"1")));
     EXPECT_EQ(GetLoginGuideProtocol(), "0") << "no version";
-    DE::Registry::SetValue(plat::kHKeyUsers, key, L"ProtocolVer", std::wstring(L"10"));
-    EXPECT_EQ(GetLoginGuideProtocol(), "1");
-    DE::Registry::SetValue(plat::kHKeyUsers, key, L"ProtocolVer", std::wstring(L"8"));
-    EXPECT_EQ(GetLoginGuideProtocol(), "1");
-    DE::Registry::SetValue(plat::kHKeyUsers, key, L"ProtocolVer", std::wstring(L"7"));
-    EXPECT_EQ(GetLoginGuideProtocol(), "0");
-    DE::Registry::SetValue(plat::kHKeyUsers, key, L"ProtocolVer", std::wstring(L"9a"));
-    EXPECT_EQ(GetLoginGuideProtocol(), "0") << "not a number is not accepted";
+    // Version 8 or later; text that is not a number is not accepted.
+    for (const auto& [version, agreed] : {std::pair{L"10", "1"}, {L"8", "1"}, {L"7", "0"}, {L"9a", "0"}}) {
+        DE::Registry::SetValue(plat::kHKeyUsers, key, L"ProtocolVer", std::wstring(version));
+        EXPECT_EQ(GetLoginGuideProtocol(), agreed) << version;
+    }
     DE::Registry::SetValue(plat::kHKeyUsers, key, L"ProtocolVer", plat::DWORD{9});
     EXPECT_EQ(GetLoginGuideProtocol(), "1") << "a numeric value reads as its decimal text";
     DE::Registry::SetValue(plat::kHKeyUsers, key, L"Protocol", std::wstring(L""));

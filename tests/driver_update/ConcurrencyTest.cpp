@@ -3,6 +3,7 @@
 #include <thread>
 
 #include "DriverFixture.h"
+#include "KVADownload/PackageJson.h"
 #include "driver_update/DownloadRequest.h"
 
 namespace {
@@ -19,16 +20,10 @@ TEST_F(ConcurrencyTest, DownloadsFinishWhileTheCheckAndHandlersTouchTheTables) {
         for (int i = 0; i < kEach; ++i) {
             m.AddPackage("driver", std::to_string(200 + i), "Forced " + std::to_string(i), "1." + std::to_string(i), 2);
             m.AddPackage("driver", std::to_string(300 + i), "Idle " + std::to_string(i), "2." + std::to_string(i), 5);
-            auto& other = m.AddPackage("driver", std::to_string(400 + i), "Asked " + std::to_string(i), "3.0", 1);
-            _TOBEUPDATE_DRIVER_INFO r;
-            r.strDriverID = other["strDriverID"];
-            r.strDriverName = other["strDriverName"];
-            r.versionInfo.strNextVersion = other["versionInfo"]["strNextVersion"];
-            r.versionInfo.strUrl = other["versionInfo"]["strUrl"];
-            r.versionInfo.FileSize = other["versionInfo"]["FileSize"];
-            r.hashInfo.strHashAlgo = "SHA256";
-            r.hashInfo.strHash = other["hashInfo"]["strHash"];
-            requested.push_back(r);
+            _TOBEUPDATE_DRIVER_INFO asked;
+            auto& offer = m.AddPackage("driver", std::to_string(400 + i), "Asked " + std::to_string(i), "3.0", 1);
+            EXPECT_TRUE(PackageFromJson(offer, asked));
+            requested.push_back(asked);
         }
     });
     auto q = StartService();

@@ -29,6 +29,15 @@ protected:
             m.AddPackage("application", "0", "Pilotdeck", "5.1.0.12", 5);
         });
     }
+    // Our update server, sending half of each package and then nothing, made the machine's service.
+    std::unique_ptr<CUpdateServer> StallingService(const std::vector<std::string>& idleNames) {
+        auto server = std::make_unique<CUpdateServer>();
+        ServeFault stall;
+        std::string error;
+        EXPECT_TRUE(stall.Parse("stall") && server->Start(ServiceFolder(), 0, stall, &error)) << error;
+        Configure(idleNames, "", server->Url());
+        return server;
+    }
     // A download request of the UI for `record`, as its JSON body with the terminating zero.
     static std::string RequestBody(const _TOBEUPDATE_DRIVER_INFO& record, int type) {
         return driver_update::MakeDownloadParam(record, type, record.strDriverID).ToJson() + std::string(1, '\0');
@@ -128,12 +137,7 @@ TEST_F(DownloadFlowsTest, ForcedUiRequestWhileForcedUpdatesAreOffIsRefusedAndEmp
 
 TEST_F(DownloadFlowsTest, CancelRequestsGoThroughTheUiQueueAndLeaveStateTwo) {
     Catalogue();
-    CUpdateServer server;
-    ServeFault stall;
-    ASSERT_TRUE(stall.Parse("stall"));
-    std::string error;
-    ASSERT_TRUE(server.Start(ServiceFolder(), 0, stall, &error)) << error;
-    Configure({"Onboard Audio Driver"}, "", server.Url());
+    const auto server = StallingService({"Onboard Audio Driver"});
     WriteCatalogue([](CCatalogueMaker& m) {
         m.AddRawPackage("driver", "17", "Camera Driver", "9.9", 2, "camera.bin", std::string(256 * 1024, 'c'));
         m.AddPackage("driver", "14", "Onboard Audio Driver", "6.0", 5);
@@ -159,7 +163,6 @@ TEST_F(DownloadFlowsTest, CancelRequestsGoThroughTheUiQueueAndLeaveStateTwo) {
     release.Set();
     ASSERT_TRUE(Eventually([&] { return q->ForceTable().at("17").state == PACKAGE_DOWNLOAD_CANCELLED; }));
     EXPECT_TRUE(WaitDownloads());
-    server.Stop();
 }
 
 TEST_F(DownloadFlowsTest, OneApplicationDownloadAtATimeAndContinueOnlyForANewerVersion) {
@@ -181,12 +184,7 @@ TEST_F(DownloadFlowsTest, OneApplicationDownloadAtATimeAndContinueOnlyForANewerV
 
     // A cancelled download frees the way for the next one.
     std::filesystem::remove_all(plat::ToHostPath(target).parent_path());
-    CUpdateServer server;
-    ServeFault stall;
-    ASSERT_TRUE(stall.Parse("stall"));
-    std::string error;
-    ASSERT_TRUE(server.Start(ServiceFolder(), 0, stall, &error)) << error;
-    Configure({}, "", server.Url());
+    const auto server = StallingService({});
     Catalogue();
     q->SilentDownload(app, DRIVER_UPDATE_IDLE);
     ASSERT_TRUE(CDriverDownloadManager::GetInstance()->IsDownloading("0"));
@@ -197,7 +195,6 @@ TEST_F(DownloadFlowsTest, OneApplicationDownloadAtATimeAndContinueOnlyForANewerV
     EXPECT_TRUE(CDriverDownloadManager::GetInstance()->IsDownloading("0")) << "the cancel callback cleared the guard";
     CDriverDownloadManager::GetInstance()->CancelDownload("0", 1);
     ASSERT_TRUE(WaitDownloads());
-    server.Stop();
 }
 
 }  // namespace

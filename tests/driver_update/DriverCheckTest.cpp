@@ -111,9 +111,7 @@ TEST_F(DriverCheckTest, ClosedSwitchOffersEveryIdlePackageButTheInstalledOnes) {
     ThreePackages();
     Agree(false);
     auto q = StartService();
-    enmUPGRADE_DRIVER_INFO installed;
-    installed.state = PACKAGE_INSTALLED;
-    q->SetTableEntry(DRIVER_UPDATE_IDLE, "14", installed);
+    q->SetTableEntry(DRIVER_UPDATE_IDLE, "14", Entry(PACKAGE_INSTALLED));
 
     ASSERT_TRUE(q->CheckSoftDriverVersion());
     EXPECT_EQ(Ids(q->PopupDrivers()), (std::vector<std::string>{"45"})) << "14 is installed already";
@@ -158,9 +156,7 @@ TEST_F(DriverCheckTest, ForcedUpdatesOffInTheConfigurationEmptyTheForcedTable) {
     Configure({"Onboard Audio Driver"}, "forceUpdate=\"0\"");
     ThreePackages();
     auto q = StartService();
-    enmUPGRADE_DRIVER_INFO earlier;
-    earlier.state = PACKAGE_DOWNLOADED;
-    q->SetTableEntry(DRIVER_UPDATE_FORCE, "99", earlier);
+    q->SetTableEntry(DRIVER_UPDATE_FORCE, "99", Entry(PACKAGE_DOWNLOADED));
 
     ASSERT_TRUE(q->CheckSoftDriverVersion());
     EXPECT_TRUE(q->ForceTable().empty());
@@ -199,8 +195,8 @@ TEST_F(DriverCheckTest, ShortDiskRefusesDownloadsAndTheNotice) {
 
 TEST_F(DriverCheckTest, AnUnsupportedModelIsNotChecked) {
     const auto cfg = CDriverInfoListMgr::FilePath();
-    std::filesystem::create_directories(cfg.parent_path());
-    std::ofstream(cfg) << "<DriverCfg><SupportDevices><Device product=\"Another Model\"/></SupportDevices></DriverCfg>";
+    kvatest::WriteChangedFile(cfg, R"(<DriverCfg><SupportDevices>
+        <Device product="Another Model"/></SupportDevices></DriverCfg>)");
     ThreePackages();
     auto q = StartService();
     EXPECT_FALSE(q->CheckSoftDriverVersion());
@@ -212,10 +208,7 @@ TEST_F(DriverCheckTest, AnUnsupportedModelIsNotChecked) {
 TEST_F(DriverCheckTest, WithTheMainWindowOpenTheApplicationManagerShowsThePopUp) {
     ThreePackages();
     plat::AddProcess(L"Pilotdeck.exe");
-    plat::WindowInfo w;
-    w.className = L"Pilotdeck";
-    w.visible = false;
-    plat::CreateTopWindow(w);
+    plat::CreateTopWindow({0, L"Pilotdeck", L"", false, {}, 0});
     auto q = StartService();
     ASSERT_TRUE(q->CheckSoftDriverVersion());
     EXPECT_TRUE(m_appManager->WaitFor(0x50004));
@@ -225,13 +218,8 @@ TEST_F(DriverCheckTest, WithTheMainWindowOpenTheApplicationManagerShowsThePopUp)
 
 TEST_F(DriverCheckTest, FullScreenKeepsTheNoticeBack) {
     ThreePackages();
-    plat::WindowInfo w;
-    w.className = L"Game";
-    w.visible = true;
-    w.rect = {0, 0, 1920, 1080};
-    w.processId = plat::AddProcess(L"game.exe");
     plat::SetOverride("screen", "1920x1080");
-    plat::CreateTopWindow(w);
+    plat::CreateTopWindow({0, L"Game", L"", true, {0, 0, 1920, 1080}, plat::AddProcess(L"game.exe")});
     auto q = StartService();
     EXPECT_FALSE(q->CheckSoftDriverVersion());
     EXPECT_EQ(Events(5006).size(), 0u);

@@ -22,13 +22,8 @@ CRecordingPeer::CRecordingPeer(int endpointId) : m_client(endpointId, true, fals
 
 bool CRecordingPeer::Send(int messageId, const std::string& payload, int syncId) {
     std::string bytes = payload;
-    tagIPC_MESSAGE_ITEM item;
-    item.nReceiverID = 0x50000;
-    item.nSenderID = m_client.EndpointId();
-    item.nMessageID = messageId;
+    tagIPC_MESSAGE_ITEM item = CIpcTest::Item(0x50000, m_client.EndpointId(), messageId, bytes);
     item.nSyncMessageId = syncId;
-    item.pszMessage = bytes.empty() ? nullptr : bytes.data();
-    item.nMessageLen = static_cast<std::int32_t>(bytes.size());
     return m_client.PostIPCMessage(item);
 }
 
@@ -47,14 +42,8 @@ void CDriverTest::SetUp() {
     // the client's threads may still be answering (the client joins them before it goes).
     m_synergy->BindMessageCallback(0x150239, [this, synergy = m_synergy.get()](tagIPC_MESSAGE_ITEM& q) {
         ++m_synergyAsked;
-        char answer = m_synergyInUse ? '1' : '0';
-        tagIPC_MESSAGE_ITEM a;
-        a.nReceiverID = q.nSenderID;
-        a.nSenderID = 0x150000;
-        a.nMessageID = q.nReplyMessageID;
-        a.pszMessage = &answer;
-        a.nMessageLen = 1;
-        synergy->PostIPCMessage(a);
+        std::string answer = m_synergyInUse ? "1" : "0";
+        synergy->PostIPCMessage(CIpcTest::Item(q.nSenderID, 0x150000, q.nReplyMessageID, answer));
     });
     ASSERT_TRUE(m_synergy->WaitForHub(std::chrono::milliseconds(5000)));
     m_appManager = std::make_unique<CRecordingPeer>(0xF0000);
@@ -97,6 +86,15 @@ bool CDriverTest::WaitDownloads() {
     return CDriverDownloadManager::GetInstance()->WaitAllIdle(std::chrono::milliseconds(20000));
 }
 
+enmUPGRADE_DRIVER_INFO CDriverTest::Entry(enmPACKAGE_STATE state, int restartLevel) {
+    enmUPGRADE_DRIVER_INFO e;
+    e.state = state;
+    e.restartLevel1 = restartLevel == 1;
+    e.restartLevel2 = restartLevel == 2;
+    e.restartLevel3 = restartLevel == 3;
+    return e;
+}
+
 _TOBEUPDATE_DRIVER_INFO CDriverTest::Package(const std::string& id, const std::string& name, std::uint64_t size,
                                              int updateType) {
     _TOBEUPDATE_DRIVER_INFO r;
@@ -129,11 +127,7 @@ std::string CDriverTest::SystemState(std::uint32_t scene, char byte28) {
 bool CDriverTest::Publish(const std::string& payload, int messageId) {
     if (!m_publisher) m_publisher = std::make_unique<CIPCMessageClient>(-1, false, false);
     std::string bytes = payload;
-    tagIPC_MESSAGE_ITEM item;
-    item.nMessageID = messageId;
-    item.pszMessage = bytes.empty() ? nullptr : bytes.data();
-    item.nMessageLen = static_cast<std::int32_t>(bytes.size());
-    return m_publisher->PublishIPCMessage(item);
+    return m_publisher->PublishIPCMessage(CIpcTest::Item(-1, -1, messageId, bytes));
 }
 
 }  // namespace kvatest

@@ -43,6 +43,8 @@ protected:
     // moves the clock that far) and waits until the hub knows its endpoint.
     std::unique_ptr<CKVAServerQuery> StartService();
     static bool WaitDownloads();
+    // A table entry in `state` that needs the restart of `restartLevel` (0: none) once installed.
+    static enmUPGRADE_DRIVER_INFO Entry(enmPACKAGE_STATE state, int restartLevel = 0);
     static _TOBEUPDATE_DRIVER_INFO Package(const std::string& id, const std::string& name, std::uint64_t size,
                                            int updateType = 5);
     // What the update service offers now, by id (fails the test when it is not offered).

@@ -14,14 +14,7 @@ namespace {
 
 using Err = UpdaterManager::enmUPDATER_ERROR_TYPE;
 
-class PreconditionsTest : public kvatest::CDriverTest {
-protected:
-    static enmUPGRADE_DRIVER_INFO Entry(enmPACKAGE_STATE state) {
-        enmUPGRADE_DRIVER_INFO e;
-        e.state = state;
-        return e;
-    }
-};
+using PreconditionsTest = kvatest::CDriverTest;
 
 TEST_F(PreconditionsTest, SpaceReserveIsThreeTimesThePackagesAndEqualityFails) {
     auto q = StartService();
@@ -59,8 +52,8 @@ TEST_F(PreconditionsTest, BatteryNeedsTenPercentForTheLowGateAndTheConfiguredSha
 
 TEST_F(PreconditionsTest, DependenciesBlockOnlyWhileTheirIdleEntryIsNotInstalled) {
     const auto cfg = CDriverInfoListMgr::FilePath();
-    std::filesystem::create_directories(cfg.parent_path());
-    std::ofstream(cfg) << R"(<DriverCfg><Driver id="14"><Depend id="1"/><Depend id="3"/></Driver></DriverCfg>)";
+    kvatest::WriteChangedFile(cfg, R"(<DriverCfg>
+        <Driver id="14"><Depend id="1"/><Depend id="3"/></Driver></DriverCfg>)");
     auto q = StartService();
     EXPECT_FALSE(q->CheckDepend("14")) << "dependencies nobody offered do not block";
     EXPECT_FALSE(q->CheckDepend("20")) << "no dependencies";
@@ -94,10 +87,7 @@ TEST_F(PreconditionsTest, ManualStateAsksSynergyFirstThenWindowsThenSelfUpgrade)
     EXPECT_TRUE(q->CheckManualState(error));
     EXPECT_EQ(error, UpdaterManager::UPDATER_ERROR_NONE);
 
-    plat::WindowInfo busy;
-    busy.className = L"RECEIVE NOTIFY";
-    busy.visible = true;
-    const plat::HWND busyWnd = plat::CreateTopWindow(busy);
+    const plat::HWND busyWnd = plat::CreateTopWindow({0, L"RECEIVE NOTIFY", L"", true, {}, 0});
     m_synergyInUse = true;
     EXPECT_FALSE(q->CheckManualState(error));
     EXPECT_EQ(error, UpdaterManager::UPDATER_ERROR_SYNERGY_IN_USE);
@@ -106,9 +96,7 @@ TEST_F(PreconditionsTest, ManualStateAsksSynergyFirstThenWindowsThenSelfUpgrade)
     EXPECT_EQ(error, UpdaterManager::UPDATER_ERROR_APP_WINDOW_OPEN);
     plat::DestroyTopWindow(busyWnd);
 
-    plat::WindowInfo upgrade;
-    upgrade.className = L"MCSelfUpgradeWnd";
-    const plat::HWND upgradeWnd = plat::CreateTopWindow(upgrade);
+    const plat::HWND upgradeWnd = plat::CreateTopWindow({0, L"MCSelfUpgradeWnd", L"", false, {}, 0});
     EXPECT_FALSE(q->CheckManualState(error)) << "a self-upgrade window counts even hidden";
     EXPECT_EQ(error, UpdaterManager::UPDATER_ERROR_MANUAL_UNFINISHED);
     plat::DestroyTopWindow(upgradeWnd);

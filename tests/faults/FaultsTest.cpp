@@ -152,7 +152,6 @@ private:
     std::vector<std::string> m_started;
 };
 
-// A state folder that cannot hold a machine: every verb says so in one line and fails.
 TEST_F(FaultsTest, AStateFolderThatCannotHoldAMachineIsOneLineAndAFailure) {
     std::ofstream(Dir() / "plain-file") << "x";
     const fs::path underAFile = Dir() / "plain-file" / "machine";
@@ -222,21 +221,15 @@ TEST_F(FaultsTest, ABadCatalogueWhileTheServiceRunsIsRefusedAndTheLastGoodOneKep
         const char* reason;
         std::function<void()> make;
     };
+    auto remake = [&](const std::string& args) {
+        Run(Kva(Machine()) + " catalogue make " + Quote(service) + args + " >/dev/null");
+    };
     const CBad bad[] = {
         {"catalogue signature does not verify",
-         [&] {
-             for (const auto& c : catalogues) std::ofstream(c.file, std::ios::app) << " ";
-         }},
-        {"catalogue is unsigned",
-         [&] {
-             for (const auto& c : catalogues) fs::remove(c.file.string() + ".sig");
-         }},
-        {"expired at",
-         [&] {
-             Run(Kva(Machine()) + " catalogue make " + Quote(service) + " --catalogue-version 3 --days -1 >/dev/null");
-         }},
-        {"is older than the accepted version 2",
-         [&] { Run(Kva(Machine()) + " catalogue make " + Quote(service) + " --catalogue-version 1 >/dev/null"); }},
+         [&] { for (const auto& c : catalogues) std::ofstream(c.file, std::ios::app) << " "; }},
+        {"catalogue is unsigned", [&] { for (const auto& c : catalogues) fs::remove(c.file.string() + ".sig"); }},
+        {"expired at", [&] { remake(" --catalogue-version 3 --days -1"); }},
+        {"is older than the accepted version 2", [&] { remake(" --catalogue-version 1"); }},
     };
     for (const CBad& b : bad) {
         SCOPED_TRACE(b.reason);
@@ -258,8 +251,8 @@ TEST_F(FaultsTest, ABadCatalogueWhileTheServiceRunsIsRefusedAndTheLastGoodOneKep
 // leaves no partial file behind.
 TEST_F(FaultsTest, AHostKilledMidDownloadResumesFromThePartialFileAndFinishesOnce) {
     ASSERT_TRUE(ServeStalling("60"));
-    // The scaled clock shortens the download's back-off before it gives up; the next round is a
-    // minute of real time away.
+    // The scaled clock shortens the download's back-off before it gives up (here and below); the
+    // next round is a minute of real time away.
     const std::string host = Start(Kva(Machine()) + " --time-scale 60 host");
     ASSERT_TRUE(WaitForPartialData()) << Logs();
     Run("kill -9 " + host + " " + m_servePid);
@@ -282,8 +275,6 @@ TEST_F(FaultsTest, AHostKilledMidDownloadResumesFromThePartialFileAndFinishesOnc
 // of the service, with the service back, takes it up again and resumes it from the partial file.
 TEST_F(FaultsTest, AServiceKilledMidDownloadFailsItAndTheNextStartResumesIt) {
     ASSERT_TRUE(ServeStalling("60"));
-    // The scaled clock shortens the download's back-off before it gives up; the next round is a
-    // minute of real time away.
     const std::string host = Start(Kva(Machine()) + " --time-scale 60 host");
     ASSERT_TRUE(WaitForPartialData()) << Logs();
     const std::string id = IdOf(Partials().front().first);
@@ -420,10 +411,7 @@ TEST_F(FaultsTest, AnHttpsServiceWithASelfSignedCertificateIsRefused) {
     ASSERT_FALSE(port.empty()) << "no port for the TLS server";
     const std::string url = "https://127.0.0.1:" + port;
     ASSERT_EQ(Run(Kva(Machine()) + " catalogue make " + Quote(service) + " --configure " + url + " >/dev/null"), 0);
-    const fs::path cfg = Machine() / "drive_c/Program Files/Vantor/Pilotdeck/config/commoncfg.xml";
-    std::string xml = ReadAll(cfg);
-    xml.insert(xml.find("</commoncfg>"), "<Update initTime=\"0\" queryPeriod=\"60\"/>\n");
-    std::ofstream(cfg) << xml;
+    CheckAtOnceAndEvery("60");
 
     // The network probe does not look at certificates; the catalogue fetch does.
     Start(Kva(Machine()) + " host");

@@ -49,10 +49,7 @@ TEST_F(IdleInstallTest, EveryGateRefusesWithItsCodeAndLeavesThePackageReady) {
          [&] { DE::Registry::SetValue(plat::kHKeyUsers, SettingKey(), L"checkupdate", plat::DWORD{1}); },
          "DriverName All;5|21|10"},
         {"full screen", DRIVER_UPDATE_IDLE,
-         [&] {
-             const plat::DWORD game = plat::AddProcess(L"game.exe");
-             window = plat::CreateTopWindow({0, L"Game", L"", true, {0, 0, 1920, 1080}, game});
-         },
+         [&] { window = plat::CreateTopWindow({0, L"Game", L"", true, {0, 0, 1920, 1080}, plat::AddProcess(L"game.exe")}); },
          [&] { plat::DestroyTopWindow(window); }, "DriverName Audio;5|21|9"},
         {"synergy", DRIVER_UPDATE_IDLE, [&] { m_synergyInUse = true; }, [&] { m_synergyInUse = false; },
          "DriverName Audio;5|21|4"},
@@ -114,19 +111,16 @@ TEST_F(IdleInstallTest, InstallerAnswersOfEveryShape) {
     auto q = StartService();
     Ready(*q, DRIVER_UPDATE_FORCE, "15", "Wlan");
 
-    m_installer->Answer(std::string(4, '\0'));
     std::int32_t exitCode = 77;
-    EXPECT_EQ(q->PostSetupDriverMsg("15", "C:\\x\\setup.exe", exitCode, 2), 0xFFFFFFFFu);
-    EXPECT_EQ(exitCode, 77);
-    EXPECT_EQ(EventTexts(6013).size(), 1u);
-    EXPECT_EQ(EventTexts(6013).back().rfind("SetUpDriver:PostSetupDriverMsg invalidmsg:length,15|", 0), 0u);
-
-    m_installer->Answer(SetupAnswerBytes(0, 0) + "tail");
-    EXPECT_EQ(q->PostSetupDriverMsg("15", "C:\\x\\setup.exe", exitCode, 2), 0xFFFFFFFFu) << "12 bytes";
-    EXPECT_EQ(exitCode, 77);
-
-    m_installer->Answer(std::string());
-    EXPECT_EQ(q->PostSetupDriverMsg("15", "C:\\x\\setup.exe", exitCode, 2), 0xFFFFFFFFu) << "no bytes";
+    std::size_t answered = 0;
+    for (const std::string& wrongSize : {std::string(4, '\0'), SetupAnswerBytes(0, 0) + "tail", std::string()}) {
+        m_installer->Answer(wrongSize);
+        EXPECT_EQ(q->PostSetupDriverMsg("15", "C:\\x\\setup.exe", exitCode, 2), 0xFFFFFFFFu) << wrongSize.size();
+        EXPECT_EQ(exitCode, 77);
+        const auto reports = EventTexts(6013);
+        ASSERT_EQ(reports.size(), ++answered);
+        EXPECT_EQ(reports.back().rfind("SetUpDriver:PostSetupDriverMsg invalidmsg:length,15|", 0), 0u);
+    }
 
     m_installer->AnswerResult(5, 1603);
     EXPECT_EQ(q->PostSetupDriverMsg("15", "C:\\x\\setup.exe", exitCode, 2), 5u);

@@ -157,10 +157,8 @@ protected:
         CInstallTest::TearDown();
     }
     bool Ask(int message, int syncId) {
-        tagIPC_MESSAGE_ITEM item;
-        item.nReceiverID = 0x50000;
-        item.nSenderID = 0x20000;
-        item.nMessageID = message;
+        std::string none;
+        tagIPC_MESSAGE_ITEM item = kvatest::CIpcTest::Item(0x50000, 0x20000, message, none);
         item.nReplyMessageID = 0x20001;
         item.nSyncMessageId = syncId;
         return m_listener->PostIPCMessage(item);

@@ -80,15 +80,6 @@ protected:
         CDriverTest::TearDown();
     }
 
-    static enmUPGRADE_DRIVER_INFO Entry(enmPACKAGE_STATE state, int level) {
-        enmUPGRADE_DRIVER_INFO e;
-        e.state = state;
-        e.restartLevel1 = level == 1;
-        e.restartLevel2 = level == 2;
-        e.restartLevel3 = level == 3;
-        return e;
-    }
-
     static void OnUiThread(const std::function<void()>& task) {
         auto* ui = DuiLib::UIMainQueue::getInstance();
         ASSERT_TRUE(ui->dispatch(task));
@@ -380,8 +371,7 @@ TEST_F(RestartPromptTest, StoppingTheServiceWhileAPdUpgradeWaitsEndsTheWaitAndIt
     const int threads = ThreadsWithoutService();
     plat::SetOverride("pd", "event=none");
     const std::string image = "C:\\ProgramData\\pd\\image.bin";
-    std::filesystem::create_directories(plat::ToHostPath(image).parent_path());
-    std::ofstream(plat::ToHostPath(image), std::ios::binary) << std::string(1024, 'x');
+    WriteChangedFile(plat::ToHostPath(image), std::string(1024, 'x'));
     _SETUP_DRIVER_MSG request;
     request.id = "45";
     request.file = image;

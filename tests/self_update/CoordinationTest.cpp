@@ -107,9 +107,8 @@ TEST_F(CoordinationTest, AnIgnoredPackageLeavesTheNoticeForTheExtrasAndTheNotice
 
 TEST_F(CoordinationTest, UiStatusMarksThePackageInstalledAndSetsOnlyItsOwnFlag) {
     auto q = StartService();
-    enmUPGRADE_DRIVER_INFO e;
-    q->SetTableEntry(DRIVER_UPDATE_IDLE, "15", e);
-    q->SetTableEntry(DRIVER_UPDATE_FORCE, "15", e);
+    q->SetTableEntry(DRIVER_UPDATE_IDLE, "15", Entry(PACKAGE_KNOWN));
+    q->SetTableEntry(DRIVER_UPDATE_FORCE, "15", Entry(PACKAGE_KNOWN));
     UpdaterManager::enmUPDATER_ERROR_TYPE error{};
     auto status = [&](const std::string& json) { ASSERT_TRUE(m_appManager->Send(ipc_msg::kAppManagerUIStatus, json + '\0')); };
 
@@ -130,8 +129,7 @@ TEST_F(CoordinationTest, UiStatusMarksThePackageInstalledAndSetsOnlyItsOwnFlag) 
 
 TEST_F(CoordinationTest, PayloadsOfTheWrongSizeOrNoneChangeNothing) {
     auto q = StartService();
-    enmUPGRADE_DRIVER_INFO e;
-    q->SetTableEntry(DRIVER_UPDATE_IDLE, "15", e);
+    q->SetTableEntry(DRIVER_UPDATE_IDLE, "15", Entry(PACKAGE_KNOWN));
     q->SetPopupDrivers({Package("15", "Wireless LAN Driver", 100)});
     ASSERT_TRUE(m_appManager->Send(ipc_msg::kAppMgAnswer, ";;"));
     ASSERT_TRUE(m_appManager->Send(ipc_msg::kAppMgCloseWin, std::string("\1\0\0", 3)));

@@ -52,13 +52,8 @@ protected:
         return {tips[n].item.nMessageID, nlohmann::json::parse(tips[n].payload.c_str(), nullptr, false)};
     }
     void Answer(int tipId, int event, const std::string& text) {
-        std::string body = nlohmann::json{{"id", tipId}, {"event", event}, {"text", text}}.dump();
-        tagIPC_MESSAGE_ITEM item;
-        item.nReceiverID = w::kTipsClient;
-        item.nSenderID = w::kMessageCentre;
-        item.nMessageID = w::kTipReply;
-        item.pszMessage = body.data();
-        item.nMessageLen = static_cast<std::int32_t>(body.size() + 1);
+        std::string body = nlohmann::json{{"id", tipId}, {"event", event}, {"text", text}}.dump() + '\0';
+        const auto item = kvatest::CIpcTest::Item(w::kTipsClient, w::kMessageCentre, w::kTipReply, body);
         ASSERT_TRUE(m_centre->PostIPCMessage(item));
     }
     plat::DWORD Setting(const wchar_t* name) {

@@ -56,49 +56,33 @@ TEST_F(SelfUpdateCheckTest, EachGateReportsItsErrorTypeAndTrack) {
     struct Row {
         const char* what;
         bool forced;
-        std::function<void()> set;
-        bool result;
+        int selfUpdate;  // the user's switch; -1: not set
+        std::vector<std::pair<const char*, const char*>> facts;
+        bool busyWindow, synergyInUse;
         std::vector<Values> reports;
     };
     const Row rows[] = {
-        {"forced, window", true, []() { BusyWindow(); }, false, {{"2", "1", "3"}}},
-        {"forced, disk", true, []() { plat::SetOverride("disk-free", "10"); }, false, {{"2", "1", "2"}}},
-        {"manual unfinished", false, [this]() { m_synergyInUse = true; }, false, {{"5", "1", "4"}}},
-        {"not agreed, battery", false,
-         [this]() {
-             SetSwitch(L"selfupdate", 0);
-             plat::SetOverride("battery", "5");
-             plat::SetOverride("ac", "0");
-         },
-         false, {{"5", "1", "7"}, {"1", "3", "1"}}},
-        {"not agreed, disk", false,
-         [this]() {
-             SetSwitch(L"selfupdate", 0);
-             plat::SetOverride("disk-free", "10");
-         },
-         false, {{"5", "1", "7"}, {"1", "3", "2"}}},
-        {"silent, window", false,
-         [this]() {
-             SetSwitch(L"selfupdate", 1);
-             BusyWindow();
-         },
-         false, {{"5", "1", "3"}}},
-        {"silent, disk", false,
-         [this]() {
-             SetSwitch(L"selfupdate", 1);
-             plat::SetOverride("disk-free", "10");
-         },
-         false, {{"5", "2", "2"}}},
+        {"forced, window", true, -1, {}, true, false, {{"2", "1", "3"}}},
+        {"forced, disk", true, -1, {{"disk-free", "10"}}, false, false, {{"2", "1", "2"}}},
+        {"manual unfinished", false, -1, {}, false, true, {{"5", "1", "4"}}},
+        {"not agreed, battery", false, 0, {{"battery", "5"}, {"ac", "0"}}, false, false,
+         {{"5", "1", "7"}, {"1", "3", "1"}}},
+        {"not agreed, disk", false, 0, {{"disk-free", "10"}}, false, false,
+         {{"5", "1", "7"}, {"1", "3", "2"}}},
+        {"silent, window", false, 1, {}, true, false, {{"5", "1", "3"}}},
+        {"silent, disk", false, 1, {{"disk-free", "10"}}, false, false, {{"5", "2", "2"}}},
     };
     for (const auto& row : rows) {
         SCOPED_TRACE(row.what);
         TearDown();
         SetUp();
-        m_synergyInUse = false;
         Offer(row.forced);
         auto q = StartService();
-        row.set();
-        EXPECT_EQ(q->CheckCorvellaVersion(), row.result);
+        m_synergyInUse = row.synergyInUse;
+        if (row.selfUpdate >= 0) SetSwitch(L"selfupdate", static_cast<plat::DWORD>(row.selfUpdate));
+        for (const auto& [name, value] : row.facts) plat::SetOverride(name, value);
+        if (row.busyWindow) BusyWindow();
+        EXPECT_FALSE(q->CheckCorvellaVersion());
         EXPECT_EQ(Reports(), row.reports);
         EXPECT_FALSE(Downloaded());
     }
@@ -130,8 +114,7 @@ TEST_F(SelfUpdateCheckTest, ClosedForceSwitchStopsTheForcedUpdateButNotOnAnItEdi
     Offer(true);
     SetSwitch(L"forceupdate", 0);
     auto q = StartService();
-    enmUPGRADE_DRIVER_INFO e;
-    q->SetTableEntry(DRIVER_UPDATE_FORCE, "15", e);
+    q->SetTableEntry(DRIVER_UPDATE_FORCE, "15", Entry(PACKAGE_KNOWN));
     EXPECT_FALSE(q->CheckCorvellaVersion());
     EXPECT_TRUE(q->ForceTable().empty());
     EXPECT_EQ(Events(6011).back().values, (Values{"6011", "1", "0"}));
@@ -147,25 +130,20 @@ TEST_F(SelfUpdateCheckTest, ClosedForceSwitchStopsTheForcedUpdateButNotOnAnItEdi
 TEST_F(SelfUpdateCheckTest, ShopModelDownloadsWithTheForceSwitchClosedAndWithoutThePopUpPlugIn) {
     Offer(false);
     SetSwitch(L"forceupdate", 0);
-    const auto shelf = CKVASoftShelf::FilePath();
-    std::filesystem::create_directories(shelf.parent_path());
-    std::ofstream(shelf) << "<softshelf/>";  // an edition without "MsgPop"
+    kvatest::WriteChangedFile(CKVASoftShelf::FilePath(), "<softshelf/>");  // an edition without "MsgPop"
     // The maker signs the retail marker and the catalogue with one key, which the configuration names.
     std::string pem, pub;
     ASSERT_TRUE(GenerateMakerKey(&pem, &pub));
     CCatalogueMaker maker(ServiceFolder(), pem);
     maker.AddPackage("application", "0", "Pilotdeck", "5.1.0.12", 5);
     ASSERT_TRUE(maker.Write(ModelKey(), 1000, plat::CClock::Get().WallMs() / 1000 + 86400));
-    const auto marker = plat::ToHostPath(std::wstring(kShopModelMarkerFile));
-    std::filesystem::create_directories(marker.parent_path());
-    std::ofstream(marker) << "MZ retail";
+    kvatest::WriteChangedFile(plat::ToHostPath(std::wstring(kShopModelMarkerFile)), "MZ retail");
     ASSERT_TRUE(FileInfo::SignFile(kShopModelMarkerFile, pem));
     const auto cfg = CCommonCfgMgr::FilePath();
     std::string xml = kvatest::ReadAll(cfg);
     const auto at = xml.find("publicKey=\"") + 11;
     xml.replace(at, xml.find('"', at) - at, pub);
-    std::ofstream(cfg) << xml;
-    std::filesystem::last_write_time(cfg, std::filesystem::file_time_type::clock::now() + std::chrono::hours(1));
+    kvatest::WriteChangedFile(cfg, xml);
     ASSERT_TRUE(IsShopModel());
 
     auto q = StartService();
@@ -177,8 +155,7 @@ TEST_F(SelfUpdateCheckTest, ShopModelDownloadsWithTheForceSwitchClosedAndWithout
 
 TEST_F(SelfUpdateCheckTest, AnUpdateZipAlreadyThereSkipsTheDiskCheck) {
     Offer(true);
-    const auto zip = plat::ToHostPath(GetDownloadPath("0", "5.1.0.12", 1, 1) + "\\update.zip");
-    std::ofstream(zip) << "partial";
+    std::ofstream(plat::ToHostPath(GetDownloadPath("0", "5.1.0.12", 1, 1) + "\\update.zip")) << "partial";
     plat::SetOverride("disk-free", "10");
     auto q = StartService();
     EXPECT_TRUE(q->CheckCorvellaVersion());

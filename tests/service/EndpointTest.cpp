@@ -67,9 +67,7 @@ TEST_F(EndpointTest, WinPECheckAnswersOneByte) {
     std::string answer;
     ASSERT_TRUE(Ask(0xF0011, "ignored payload", &answer));
     EXPECT_EQ(answer, std::string(1, '\0'));
-    const auto image = plat::ToHostPath("C:\\sources\\boot.wim");
-    std::filesystem::create_directories(image.parent_path());
-    std::ofstream(image) << "wim";
+    kvatest::WriteChangedFile(plat::ToHostPath("C:\\sources\\boot.wim"), "wim");
     ASSERT_TRUE(Ask(0xF0011, "", &answer));
     EXPECT_EQ(answer, std::string(1, '\1'));
 }

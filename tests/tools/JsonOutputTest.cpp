@@ -1,4 +1,4 @@
-// `--json` output of the record verbs: what scripts rely on.
+// The record verbs in words and as `--json` (what scripts rely on).
 #include <gtest/gtest.h>
 
 #include <nlohmann/json.hpp>
@@ -19,12 +19,20 @@ protected:
     }
 };
 
-TEST_F(KvaJsonTest, HistoryIsOneArrayNewestFirstAndEmptyWhenNothingHappened) {
+TEST_F(KvaJsonTest, HistoryIsNewestFirstInWordsAndAsOneArrayAndSaysWhenNothingHappened) {
+    EXPECT_NE(Kva("history").find("no updates recorded"), std::string::npos);
     EXPECT_EQ(nlohmann::json::parse(Kva("history --json")), nlohmann::json::array());
     finished_update_package a{"15", "", "", 4096, "1.0", "2.0", 1767225600};
     finished_update_package b{"23", "", "", 8192, "", "1.0.12", 1767312000};
     ASSERT_TRUE(DriverMgmtDBHelper::GetInstance()->InsertFinishedUpdateItems(a));
     ASSERT_TRUE(DriverMgmtDBHelper::GetInstance()->InsertFinishedUpdateItems(b));
+    const std::string words = Kva("history");
+    const auto bios = words.find("1.0.12"), wlan = words.find("2.0");
+    ASSERT_NE(bios, std::string::npos) << words;
+    ASSERT_NE(wlan, std::string::npos) << words;
+    EXPECT_LT(bios, wlan);
+    EXPECT_NE(words.find("2026-01-02"), std::string::npos) << words;
+
     const auto rows = nlohmann::json::parse(Kva("history --json"));
     ASSERT_EQ(rows.size(), 2u);
     EXPECT_EQ(rows[0]["id"], "23");

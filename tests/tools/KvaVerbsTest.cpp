@@ -1,7 +1,6 @@
-// `kva catalogue make` and `kva history` as a user runs them, on the test's machine.
+// `kva catalogue make` as a user runs it, on the test's machine.
 #include "KVADownload/Catalogue.h"
 #include "kva/platform/Process.h"
-#include "KVADownload/DriverMgmtDBHelper.h"
 #include "KVADownload/UpdateService.h"
 #include "UpdateServiceFixture.h"
 
@@ -41,23 +40,6 @@ TEST_F(KvaVerbsTest, CatalogueMakeGivesAServiceTheMachineTrusts) {
     ASSERT_EQ(Kva(State(), {"catalogue", "make", folder.string(), "--catalogue-version", "3"}, &out), 0) << out;
     ASSERT_EQ(GetDriverNewVersionEx(list, ignored, 1), KVADL_OK);
     EXPECT_NE(LastCatalogueRefusal().find("older"), std::string::npos) << LastCatalogueRefusal();
-}
-
-TEST_F(KvaVerbsTest, HistoryListsFinishedUpdatesNewestFirst) {
-    std::string out;
-    ASSERT_EQ(Kva(State(), {"history"}, &out), 0);
-    EXPECT_NE(out.find("no updates recorded"), std::string::npos) << out;
-    finished_update_package a{"15", "1767225600", "", 4096, "1.0", "2.0", 1767225600};
-    finished_update_package b{"23", "1767312000", "", 8192, "1.0.10", "1.0.12", 1767312000};
-    ASSERT_TRUE(DriverMgmtDBHelper::GetInstance()->InsertFinishedUpdateItems(a));
-    ASSERT_TRUE(DriverMgmtDBHelper::GetInstance()->InsertFinishedUpdateItems(b));
-    out.clear();
-    ASSERT_EQ(Kva(State(), {"history"}, &out), 0);
-    const auto bios = out.find("1.0.12"), wlan = out.find("2.0");
-    ASSERT_NE(bios, std::string::npos) << out;
-    ASSERT_NE(wlan, std::string::npos) << out;
-    EXPECT_LT(bios, wlan);
-    EXPECT_NE(out.find("2026-01-02"), std::string::npos) << out;
 }
 
 }  // namespace

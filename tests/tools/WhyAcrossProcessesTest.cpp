@@ -40,8 +40,8 @@ TEST_F(WhyAcrossProcessesTest, StoriesNameTheBatteryTheHashAndTheDependency) {
         zip.seekp(40);
         zip.put('\x7f');
     }
-    std::filesystem::create_directories(CDriverInfoListMgr::FilePath().parent_path());
-    std::ofstream(CDriverInfoListMgr::FilePath()) << R"(<DriverCfg><Driver id="15"><Depend id="14"/></Driver></DriverCfg>)";
+    kvatest::WriteChangedFile(CDriverInfoListMgr::FilePath(), R"(<DriverCfg>
+        <Driver id="15"><Depend id="14"/></Driver></DriverCfg>)");
     Kva("machine set battery 20");
 
     StartRoad();
