@@ -106,6 +106,9 @@ struct CIPCMessageClient::Impl : std::enable_shared_from_this<CIPCMessageClient:
     // Waking the receiving thread, and the subscriptions it sends, from any thread.
     std::mutex ctlMutex;
     zmq::socket_t ctlSend;                                                 // guarded by ctlMutex
+    // Set after each command is sent: a worker that keeps reading a steady stream, and so does not
+    // wait on the sockets, still sees commands.
+    std::atomic<bool> commandSent{false};
     std::vector<std::pair<std::uint32_t, std::uint32_t>> subscriptions;  // guarded by ctlMutex
     std::uint64_t generation = 1;  // guarded by ctlMutex; +1 per subscription, 1 is the announcement
 
@@ -342,7 +345,9 @@ bool CIPCMessageClient::Impl::Post(EFrameKind kind, std::uint8_t flags, const ta
 }
 
 void CIPCMessageClient::Impl::WakeLocked(char command) {
-    if (ctlSend) zmq_send(ctlSend.handle(), &command, 1, ZMQ_DONTWAIT);
+    if (!ctlSend) return;
+    zmq_send(ctlSend.handle(), &command, 1, ZMQ_DONTWAIT);
+    commandSent.store(true);
 }
 
 void CIPCMessageClient::Impl::Wake(char command) {
@@ -430,7 +435,7 @@ void CIPCMessageClient::Impl::Work(int slot) {
 // `mayRead` says which may still hold something.
 bool CIPCMessageClient::Impl::ReceiveUntilWork(std::vector<zmq::message_t>& batch) {
     for (;;) {
-        if (mayRead.control) {
+        if (mayRead.control || commandSent.exchange(false)) {
             mayRead.control = false;
             bool stop = false;
             char command = 0;
