@@ -1,6 +1,6 @@
 // IPC through the hub between two processes over ipc://, beside a plain ZeroMQ ROUTER hub that
 // forwards between two DEALERs (the same shape, no framing, tables or threads of ours), measured
-// in the same run, taking turns:
+// in the same run, taking turns (each goes first every other time):
 //   RoundTrip  request/reply: this process sends (SendIPCMessage), a peer process answers from a
 //              callback; p50 of each in counters.
 //   OneWay     pipelined one-way stream: up to kWindow messages in flight, the receiver
@@ -330,6 +330,20 @@ CPlainSender& PlainSender() {
 // block of kRoundTripBlock round trips through each hub.
 constexpr int kRoundTripBlock = 32;
 
+// Runs both blocks of one iteration, each going first every other time, so that neither side always
+// follows the other's block (whose caches and scheduling it would inherit).
+template <class Plain, class Ours>
+void TakeTurns(bool& plainFirst, Plain plainBlock, Ours oursBlock) {
+    if (plainFirst) {
+        plainBlock();
+        oursBlock();
+    } else {
+        oursBlock();
+        plainBlock();
+    }
+    plainFirst = !plainFirst;
+}
+
 void BM_RoundTrip(benchmark::State& state) {
     if (!Peers().ok || !PlainSender().ready) return state.SkipWithError("peers did not start");
     auto& ours = OurSender();
@@ -337,10 +351,14 @@ void BM_RoundTrip(benchmark::State& state) {
     const std::string size = std::to_string(state.range(0));
     std::string payload(static_cast<std::size_t>(state.range(0)), 'p');
     std::vector<double> plainUs, oursUs;
-    for (auto _ : state) {
+    auto plainBlock = [&] {
         for (int i = 0; i < kRoundTripBlock; ++i) plainUs.push_back(plain.RoundTrip(payload));
+    };
+    auto oursBlock = [&] {
         for (int i = 0; i < kRoundTripBlock; ++i) oursUs.push_back(ours.RoundTrip(payload));
-    }
+    };
+    bool plainFirst = true;
+    for (auto _ : state) TakeTurns(plainFirst, plainBlock, oursBlock);
     if (std::any_of(plainUs.begin(), plainUs.end(), [](double v) { return v < 0; }) ||
         std::any_of(oursUs.begin(), oursUs.end(), [](double v) { return v < 0; })) {
         return state.SkipWithError("a request got no reply");
@@ -362,9 +380,10 @@ void BM_OneWay(benchmark::State& state) {
     const std::string size = std::to_string(state.range(0));
     std::string payload(static_cast<std::size_t>(state.range(0)), 's');
     double plainSeconds = 0, oursSeconds = 0;
+    bool plainFirst = true;
     for (auto _ : state) {
-        const double p = plain.Stream(payload);
-        const double o = ours.Stream(payload);
+        double p = 0, o = 0;
+        TakeTurns(plainFirst, [&] { p = plain.Stream(payload); }, [&] { o = ours.Stream(payload); });
         if (p < 0 || o < 0) return state.SkipWithError("a stream stalled");
         plainSeconds += p;
         oursSeconds += o;

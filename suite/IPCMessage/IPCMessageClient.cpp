@@ -106,12 +106,19 @@ struct CIPCMessageClient::Impl : std::enable_shared_from_this<CIPCMessageClient:
     // Waking the receiving thread, and the subscriptions it sends, from any thread.
     std::mutex ctlMutex;
     zmq::socket_t ctlSend;                                                 // guarded by ctlMutex
+    // Set after each command is sent: a worker that keeps reading a steady stream, and so does not
+    // wait on the sockets, still sees commands.
+    std::atomic<bool> commandSent{false};
     std::vector<std::pair<std::uint32_t, std::uint32_t>> subscriptions;  // guarded by ctlMutex
     std::uint64_t generation = 1;  // guarded by ctlMutex; +1 per subscription, 1 is the announcement
 
     // The receiving role: whichever worker thread holds it (`polling`) owns these; the role passes
     // between the workers under turnMutex, which orders their use of the sockets.
     zmq::socket_t ctlRecv, recvSock, monitor;
+    zmq_fd_t ctlFd{}, monitorFd{}, recvFd{};  // their notification descriptors
+    struct {
+        bool control = true, monitor = true, items = true;
+    } mayRead;  // which of them may hold something not yet read
     std::size_t subscriptionsSent = 0;
     std::int32_t controlSeq = 0;
     std::deque<std::pair<std::int32_t, std::uint64_t>> unacked;  // (sequence, generation it covers)
@@ -178,13 +185,14 @@ struct CIPCMessageClient::Impl : std::enable_shared_from_this<CIPCMessageClient:
     void StartWorkerLocked();
     void Work(int slot);
     bool ReceiveUntilWork(std::vector<zmq::message_t>& batch);
+    bool WaitForSockets();
     void CloseReceiving();
     // The receiving role.
     std::int32_t SendControl(EFrameKind kind, std::int32_t a, std::int32_t b);
     void Announce();
     void SendNewSubscriptions();
     void WatchConnection();
-    void ReceiveBatch(std::vector<zmq::message_t>& batch);
+    bool ReceiveBatch(std::vector<zmq::message_t>& batch);
     void HandleAck(std::int32_t seq);
     bool TryComplete(const CFrame& frame, zmq::message_t& bytes);
 
@@ -239,6 +247,9 @@ void CIPCMessageClient::Impl::Start() {
             monitor.set(zmq::sockopt::linger, 0);
             monitor.connect(mon);
             recvSock.connect(endpoint);
+            ctlFd = ctlRecv.get(zmq::sockopt::fd);
+            monitorFd = monitor.get(zmq::sockopt::fd);
+            recvFd = recvSock.get(zmq::sockopt::fd);
         }
     } catch (const zmq::error_t& e) {
         KVA_LOG_ERROR("IPC client " << Hex(endpointId) << " cannot use " << endpoint << ": " << e.what());
@@ -334,7 +345,9 @@ bool CIPCMessageClient::Impl::Post(EFrameKind kind, std::uint8_t flags, const ta
 }
 
 void CIPCMessageClient::Impl::WakeLocked(char command) {
-    if (ctlSend) zmq_send(ctlSend.handle(), &command, 1, ZMQ_DONTWAIT);
+    if (!ctlSend) return;
+    zmq_send(ctlSend.handle(), &command, 1, ZMQ_DONTWAIT);
+    commandSent.store(true);
 }
 
 void CIPCMessageClient::Impl::Wake(char command) {
@@ -414,48 +427,69 @@ void CIPCMessageClient::Impl::Work(int slot) {
 // The receiving role: replies, acknowledgements and connection events are handled here; items for
 // callbacks are returned to run on this thread when no callback runs elsewhere (the role then
 // passes to the other worker), or else queued for the worker that runs callbacks.
+//
+// The wait is one poll of the three sockets' notification descriptors, not zmq_poll over the
+// sockets, which asks every socket for its state (a system call each) before and after each wait.
+// A descriptor only tells that its socket's state changed, and any operation on the socket may
+// consume that news, so a socket is waited on only after it was read until it had nothing more:
+// `mayRead` says which may still hold something.
 bool CIPCMessageClient::Impl::ReceiveUntilWork(std::vector<zmq::message_t>& batch) {
     for (;;) {
-        zmq_pollitem_t polls[3] = {{ctlRecv.handle(), 0, ZMQ_POLLIN, 0},
-                                   {monitor.handle(), 0, ZMQ_POLLIN, 0},
-                                   {recvSock.handle(), 0, ZMQ_POLLIN, 0}};
-        const int count = paused.load() ? 2 : 3;
-        // Only an announcement still waiting for its acknowledgement is repeated; an acknowledged
-        // client sleeps until something arrives (a lost connection shows on the monitor).
-        long timeout = -1;
-        if (!unacked.empty()) {
-            const auto wait =
-                std::chrono::duration_cast<std::chrono::milliseconds>(nextAnnounce - std::chrono::steady_clock::now());
-            timeout = std::max<long>(0, static_cast<long>(wait.count()));
-        }
-        if (zmq_poll(polls, count, timeout) < 0 && zmq_errno() != EINTR) {
-            KVA_LOG_ERROR("IPC client " << Hex(endpointId) << " poll failed: " << zmq_strerror(zmq_errno()));
-            return false;
-        }
-        if (polls[0].revents & ZMQ_POLLIN) {
+        if (mayRead.control || commandSent.exchange(false)) {
+            mayRead.control = false;
             bool stop = false;
             char command = 0;
             while (zmq_recv(ctlRecv.handle(), &command, 1, ZMQ_DONTWAIT) >= 0) stop = stop || command == 's';
             if (stop) return false;
             SendNewSubscriptions();
+            mayRead.items = true;  // also after a pause: the items left waiting are read again
         }
-        if (polls[1].revents & ZMQ_POLLIN) WatchConnection();
-        if (count == 3 && (polls[2].revents & ZMQ_POLLIN)) ReceiveBatch(batch);
+        if (mayRead.monitor) {
+            mayRead.monitor = false;
+            WatchConnection();
+        }
         if (!unacked.empty() && std::chrono::steady_clock::now() >= nextAnnounce) Announce();
-        if (batch.empty()) continue;
-        std::unique_lock lock(turnMutex);
-        if (stopWorkers) return false;
-        if (!dispatching && waiting.empty()) {
-            dispatching = true;
-            ++dispatchRun;
-            polling = false;
-            StartWorkerLocked();  // to watch this run, unless it watches already
-            return true;
+        if (mayRead.items && !paused.load()) mayRead.items = !ReceiveBatch(batch);
+        if (!batch.empty()) {
+            std::unique_lock lock(turnMutex);
+            if (stopWorkers) return false;
+            if (!dispatching && waiting.empty()) {
+                dispatching = true;
+                ++dispatchRun;
+                polling = false;
+                StartWorkerLocked();  // to watch this run, unless it watches already
+                return true;
+            }
+            for (auto& m : batch) waiting.push_back(std::move(m));
+            batch.clear();
+            if (waiting.size() >= kMaxQueued) paused = true;
         }
-        for (auto& m : batch) waiting.push_back(std::move(m));
-        batch.clear();
-        if (waiting.size() >= kMaxQueued) paused = true;
+        if (mayRead.items && !paused.load()) continue;
+        if (!WaitForSockets()) return false;
     }
+}
+
+// Only an announcement still waiting for its acknowledgement is repeated; an acknowledged client
+// sleeps until something arrives (a lost connection shows on the monitor).
+bool CIPCMessageClient::Impl::WaitForSockets() {
+    zmq_pollitem_t polls[3] = {{nullptr, ctlFd, ZMQ_POLLIN, 0},
+                               {nullptr, monitorFd, ZMQ_POLLIN, 0},
+                               {nullptr, recvFd, ZMQ_POLLIN, 0}};
+    const int count = paused.load() ? 2 : 3;
+    long timeout = -1;
+    if (!unacked.empty()) {
+        const auto wait =
+            std::chrono::duration_cast<std::chrono::milliseconds>(nextAnnounce - std::chrono::steady_clock::now());
+        timeout = std::max<long>(0, static_cast<long>(wait.count()));
+    }
+    if (zmq_poll(polls, count, timeout) < 0 && zmq_errno() != EINTR) {
+        KVA_LOG_ERROR("IPC client " << Hex(endpointId) << " poll failed: " << zmq_strerror(zmq_errno()));
+        return false;
+    }
+    mayRead.control = polls[0].revents != 0;
+    mayRead.monitor = polls[1].revents != 0;
+    mayRead.items = mayRead.items || (count == 3 && polls[2].revents != 0);
+    return true;
 }
 
 void CIPCMessageClient::Impl::CloseReceiving() {
@@ -477,6 +511,7 @@ std::int32_t CIPCMessageClient::Impl::SendControl(EFrameKind kind, std::int32_t 
     ipcmsg::EncodeFrame(kind, 0, item, msg.data<std::uint8_t>());
     ipcmsg::BeforeSend(msg);
     zmq_msg_send(msg.handle(), recvSock.handle(), ZMQ_DONTWAIT);  // a lost one is sent again later
+    mayRead.items = true;  // sending may have taken in the news that items arrived
     return item.nSyncMessageId;
 }
 
@@ -576,10 +611,11 @@ bool CIPCMessageClient::Impl::TryComplete(const CFrame& frame, zmq::message_t& b
     return true;
 }
 
-void CIPCMessageClient::Impl::ReceiveBatch(std::vector<zmq::message_t>& batch) {
+// True when the socket had nothing more (false when the batch is full: more may be waiting).
+bool CIPCMessageClient::Impl::ReceiveBatch(std::vector<zmq::message_t>& batch) {
     for (int i = 0; i < kRecvBatch; ++i) {
         zmq::message_t bytes;
-        if (zmq_msg_recv(bytes.handle(), recvSock.handle(), ZMQ_DONTWAIT) < 0) break;
+        if (zmq_msg_recv(bytes.handle(), recvSock.handle(), ZMQ_DONTWAIT) < 0) return zmq_errno() != EINTR;
         ipcmsg::AfterReceive(bytes);
         CFrame frame;
         if (bytes.more() || !Decode(bytes, &frame)) {
@@ -601,6 +637,7 @@ void CIPCMessageClient::Impl::ReceiveBatch(std::vector<zmq::message_t>& batch) {
         if (maybeReply && TryComplete(frame, bytes)) continue;
         batch.push_back(std::move(bytes));
     }
+    return false;
 }
 
 // ---- callbacks -----------------------------------------------------------------------------

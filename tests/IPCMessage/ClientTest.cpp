@@ -366,6 +366,47 @@ TEST_F(IpcClientTest, StreamsAndQuestionsTogetherKeepOrderAndLoseNothing) {
     EXPECT_EQ(Hub().Stats().dropped, 0u);
 }
 
+// A burst larger than the queue the client keeps while a callback runs comes in while a callback
+// blocks, so the client stops reading for a while: once the callback returns, every item arrives,
+// in order, with nothing more arriving to wake the client.
+TEST_F(IpcClientTest, ABurstWhileACallbackBlocksArrivesWholeOnceItReturns) {
+    constexpr int kItems = 1500;
+    std::promise<void> entered, release;
+    auto released = release.get_future().share();
+    std::mutex m;
+    std::vector<int> order;
+    auto receiver = Client(0xF0000);
+    auto sender = Client(0x50000);
+    receiver->BindMessageCallback(0xF0001, [&](tagIPC_MESSAGE_ITEM& item) {
+        if (item.nSyncMessageId == 0) {
+            entered.set_value();
+            released.wait();
+        }
+        std::lock_guard lock(m);
+        order.push_back(item.nSyncMessageId);
+    });
+    std::string payload(64, 'b');
+    auto post = [&](int i) {
+        tagIPC_MESSAGE_ITEM item = Item(0xF0000, 0x50000, 0xF0001, payload);
+        item.nSyncMessageId = i;
+        return sender->PostIPCMessage(item);
+    };
+    ASSERT_TRUE(post(0));
+    entered.get_future().wait();
+    int posted = 0;
+    for (int i = 1; i <= kItems; ++i) posted += post(i) ? 1 : 0;
+    const bool handedOut = kvatest::Eventually([&] { return Hub().Stats().deliveries >= kItems + 1u; });
+    release.set_value();
+    EXPECT_EQ(posted, kItems);
+    EXPECT_TRUE(handedOut);
+    ASSERT_TRUE(kvatest::Eventually([&] {
+        std::lock_guard lock(m);
+        return order.size() == kItems + 1u;
+    })) << order.size();
+    std::lock_guard lock(m);
+    for (int i = 0; i <= kItems; ++i) ASSERT_EQ(order[static_cast<std::size_t>(i)], i);
+}
+
 // A callback that blocks does not hold up replies that other threads of the client wait for: the
 // client's other thread takes over receiving. That thread runs only while callbacks come: it has
 // ended once the client is idle, and the next callback starts it again.

@@ -9,6 +9,7 @@
 // are checked without a project-specific guard type. Other compilers ignore the annotations.
 #pragma once
 
+#include <chrono>
 #include <condition_variable>
 #include <mutex>
 
@@ -44,11 +45,9 @@ public:
     bool try_lock() KVA_TRY_ACQUIRE(true) { return m_mutex.try_lock(); }
 
 private:
+    friend class CCondition;
     std::mutex m_mutex;
 };
-
-// Waits with a std::unique_lock<CMutex>; the lock is held again when a wait returns.
-using CCondition = std::condition_variable_any;
 
 }  // namespace plat
 
@@ -93,3 +92,56 @@ private:
     plat::CMutex* m_mutex;
     bool m_owns;
 };
+
+namespace plat {
+
+// A condition for waits with a std::unique_lock<CMutex>; the lock is held again when a wait
+// returns. It waits on the mutex's own std::mutex, so a notification takes no lock of its own (a
+// woken thread does not wait for the notifying one to release it). The predicates run with the
+// caller's lock held, which the analysis cannot see through the unique_lock, hence its opt-outs.
+class CCondition {
+public:
+    void notify_one() noexcept { m_cv.notify_one(); }
+    void notify_all() noexcept { m_cv.notify_all(); }
+
+    void wait(std::unique_lock<CMutex>& lock) {
+        std::unique_lock<std::mutex> inner(lock.mutex()->m_mutex, std::adopt_lock);
+        m_cv.wait(inner);
+        inner.release();
+    }
+    template <class Pred>
+    void wait(std::unique_lock<CMutex>& lock, Pred ready) KVA_NO_THREAD_SAFETY_ANALYSIS {
+        while (!ready()) wait(lock);
+    }
+    template <class C, class D>
+    std::cv_status wait_until(std::unique_lock<CMutex>& lock, const std::chrono::time_point<C, D>& until) {
+        std::unique_lock<std::mutex> inner(lock.mutex()->m_mutex, std::adopt_lock);
+        const std::cv_status status = m_cv.wait_until(inner, until);
+        inner.release();
+        return status;
+    }
+    template <class C, class D, class Pred>
+    bool wait_until(std::unique_lock<CMutex>& lock, const std::chrono::time_point<C, D>& until, Pred ready)
+        KVA_NO_THREAD_SAFETY_ANALYSIS {
+        while (!ready()) {
+            if (wait_until(lock, until) == std::cv_status::timeout) return ready();
+        }
+        return true;
+    }
+    template <class R, class P, class Pred>
+    bool wait_for(std::unique_lock<CMutex>& lock, const std::chrono::duration<R, P>& span, Pred ready) {
+        using Steady = std::chrono::steady_clock;
+        const auto now = Steady::now();
+        // A span too long to add to now (milliseconds::max(), say) waits without end.
+        if (std::chrono::duration<double>(span) >= std::chrono::duration<double>(Steady::time_point::max() - now)) {
+            wait(lock, std::move(ready));
+            return true;
+        }
+        return wait_until(lock, now + std::chrono::duration_cast<Steady::duration>(span), std::move(ready));
+    }
+
+private:
+    std::condition_variable m_cv;
+};
+
+}  // namespace plat
