@@ -52,12 +52,17 @@ bool ChangesRows(sqlite3_stmt* stmt, const char* sql) {
 std::string KeyOf(const char* sql, const std::vector<DbValue>& params) {
     std::string key(sql);
     for (const DbValue& p : params) {
+        key += '\x1f';
         if (auto* n = std::get_if<std::int64_t>(&p)) {
-            key += "\x1fi" + std::to_string(*n);
+            key += 'i';
+            key += std::to_string(*n);
         } else if (auto* s = std::get_if<std::string>(&p)) {
-            key += "\x1fs" + std::to_string(s->size()) + ":" + *s;
+            key += 's';
+            key += std::to_string(s->size());
+            key += ':';
+            key += *s;
         } else {
-            key += "\x1fn";
+            key += 'n';
         }
     }
     return key;
@@ -224,7 +229,7 @@ bool CMachineDb::Exec(const char* sql, const std::vector<DbValue>& params,
     return ok;
 }
 
-std::vector<DbRow> CMachineDb::ReadRows(const char* sql, const std::vector<DbValue>& params) {
+DbRows CMachineDb::ReadRows(const char* sql, const std::vector<DbValue>& params) {
     std::lock_guard lock(m_mtx);
     // Odd (a write in progress, perhaps this thread's own transaction) or unmapped: read, keep nothing.
     const std::optional<std::uint64_t> version = m_changes.Stable();
@@ -237,8 +242,8 @@ std::vector<DbRow> CMachineDb::ReadRows(const char* sql, const std::vector<DbVal
         key = KeyOf(sql, params);
         if (auto it = m_rows.find(key); it != m_rows.end()) return it->second;
     }
-    std::vector<DbRow> rows;
-    const bool ok = Exec(sql, params, [&](sqlite3_stmt* s) { rows.push_back(RowOf(s)); });
+    auto rows = std::make_shared<std::vector<DbRow>>();
+    const bool ok = Exec(sql, params, [&](sqlite3_stmt* s) { rows->push_back(RowOf(s)); });
     // Kept only when no write began while the query ran: then the rows are those of `version`.
     if (ok && version && m_changes.Stable() == version) {
         if (m_rows.size() >= kMaxKeptQueries) m_rows.clear();
@@ -264,17 +269,18 @@ std::optional<std::string> CMachineDb::QueryText(const char* sql, const std::vec
 }
 
 std::optional<std::string> CMachineDb::ReadText(const char* sql, const std::vector<DbValue>& params) {
-    const auto rows = ReadRows(sql, params);
-    if (rows.empty() || rows[0].empty()) return std::nullopt;
-    if (auto* s = std::get_if<std::string>(&rows[0][0])) return *s;
-    if (auto* n = std::get_if<std::int64_t>(&rows[0][0])) return std::to_string(*n);
+    const DbRows rows = ReadRows(sql, params);
+    if (rows->empty() || (*rows)[0].empty()) return std::nullopt;
+    const DbValue& v = (*rows)[0][0];
+    if (auto* s = std::get_if<std::string>(&v)) return *s;
+    if (auto* n = std::get_if<std::int64_t>(&v)) return std::to_string(*n);
     return std::nullopt;
 }
 
 std::optional<std::int64_t> CMachineDb::ReadInt(const char* sql, const std::vector<DbValue>& params) {
-    const auto rows = ReadRows(sql, params);
-    if (rows.empty() || rows[0].empty()) return std::nullopt;
-    if (auto* n = std::get_if<std::int64_t>(&rows[0][0])) return *n;
+    const DbRows rows = ReadRows(sql, params);
+    if (rows->empty() || (*rows)[0].empty()) return std::nullopt;
+    if (auto* n = std::get_if<std::int64_t>(&(*rows)[0][0])) return *n;
     return std::nullopt;
 }
 

@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <filesystem>
 #include <functional>
+#include <memory>
 #include <mutex>
 #include <optional>
 #include <string>
@@ -20,6 +21,7 @@ namespace plat::sim {
 
 using DbValue = std::variant<std::nullptr_t, std::int64_t, std::string>;
 using DbRow = std::vector<DbValue>;
+using DbRows = std::shared_ptr<const std::vector<DbRow>>;
 
 class CMachineDb {
 public:
@@ -37,7 +39,7 @@ public:
     // A read-only query whose rows are kept in this process until any process writes the machine
     // (see CChangeCounter): the registry is read thousands of times a check and written rarely.
     // Integer columns come back as integers, NULL as nullptr, anything else as text.
-    std::vector<DbRow> ReadRows(const char* sql, const std::vector<DbValue>& params = {});
+    DbRows ReadRows(const char* sql, const std::vector<DbValue>& params = {});
     // The first row's first column of ReadRows, when it is text (or an integer, for ReadInt).
     std::optional<std::string> ReadText(const char* sql, const std::vector<DbValue>& params = {});
     std::optional<std::int64_t> ReadInt(const char* sql, const std::vector<DbValue>& params = {});
@@ -75,7 +77,7 @@ private:
     std::unordered_map<std::string, CStatement> m_statements;
     CChangeCounter m_changes;
     // ReadRows' answers by query and parameters, valid while m_changes stays at m_rowsVersion.
-    std::unordered_map<std::string, std::vector<DbRow>> m_rows;
+    std::unordered_map<std::string, DbRows> m_rows;
     std::uint64_t m_rowsVersion = 0;
 };
 

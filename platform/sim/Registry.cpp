@@ -94,8 +94,8 @@ std::optional<KeyRow> FindKey(HKEY hive, const std::string& path) {
     const auto rows = sim::CMachineDb::Current().ReadRows(
         "SELECT id, volatile_boot FROM reg_keys WHERE hive=? AND lpath=?",
         {static_cast<std::int64_t>(hive), AsciiLower(path)});
-    if (rows.empty()) return std::nullopt;
-    KeyRow row{IntOf(rows[0][0]), TextOf(rows[0][1])};
+    if (rows->empty()) return std::nullopt;
+    KeyRow row{IntOf((*rows)[0][0]), TextOf((*rows)[0][1])};
     if (row.volatileBoot && *row.volatileBoot != BootId()) return std::nullopt;
     return row;
 }
@@ -148,8 +148,8 @@ LONG GetValue(HKEY key, std::wstring_view name, int wantType, std::int64_t* dwor
     if (LONG rc = KeyForValue(key, kKeyQueryValue, &id); rc != kErrorSuccess) return rc;
     const auto rows = sim::CMachineDb::Current().ReadRows(
         "SELECT type, dword, text FROM reg_values WHERE key_id=? AND lname=?", {id, AsciiLower(ToUtf8(name))});
-    if (rows.empty()) return kErrorFileNotFound;
-    const sim::DbRow& row = rows[0];
+    if (rows->empty()) return kErrorFileNotFound;
+    const sim::DbRow& row = (*rows)[0];
     if (IntOf(row[0]) != wantType) return kErrorUnsupportedType;
     if (dword) *dword = IntOf(row[1]);
     if (text) *text = TextOf(row[2]).value_or(std::string());
@@ -257,8 +257,8 @@ LONG RegGetStringAt(HKEY root, std::wstring_view subKey, std::wstring_view name,
         "SELECT k.volatile_boot, v.type, v.text FROM reg_keys k LEFT JOIN reg_values v "
         "ON v.key_id=k.id AND v.lname=? WHERE k.hive=? AND k.lpath=?",
         {AsciiLower(ToUtf8(name)), static_cast<std::int64_t>(hive), AsciiLower(Join(parts, parts.size()))});
-    if (rows.empty()) return kErrorFileNotFound;
-    const sim::DbRow& row = rows[0];
+    if (rows->empty()) return kErrorFileNotFound;
+    const sim::DbRow& row = (*rows)[0];
     if (auto boot = TextOf(row[0]); boot && *boot != BootId()) return kErrorFileNotFound;
     if (std::holds_alternative<std::nullptr_t>(row[1])) return kErrorFileNotFound;
     if (IntOf(row[1]) != kTypeString) return kErrorUnsupportedType;
