@@ -277,13 +277,6 @@ std::optional<std::string> CMachineDb::ReadText(const char* sql, const std::vect
     return std::nullopt;
 }
 
-std::optional<std::int64_t> CMachineDb::ReadInt(const char* sql, const std::vector<DbValue>& params) {
-    const DbRows rows = ReadRows(sql, params);
-    if (rows->empty() || (*rows)[0].empty()) return std::nullopt;
-    if (auto* n = std::get_if<std::int64_t>(&(*rows)[0][0])) return *n;
-    return std::nullopt;
-}
-
 std::int64_t CMachineDb::LastInsertId() {
     std::lock_guard lock(m_mtx);
     return m_db ? sqlite3_last_insert_rowid(m_db) : 0;

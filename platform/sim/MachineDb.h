@@ -40,9 +40,8 @@ public:
     // (see CChangeCounter): the registry is read thousands of times a check and written rarely.
     // Integer columns come back as integers, NULL as nullptr, anything else as text.
     DbRows ReadRows(const char* sql, const std::vector<DbValue>& params = {});
-    // The first row's first column of ReadRows, when it is text (or an integer, for ReadInt).
+    // The first row's first column of ReadRows as text (an integer in decimal).
     std::optional<std::string> ReadText(const char* sql, const std::vector<DbValue>& params = {});
-    std::optional<std::int64_t> ReadInt(const char* sql, const std::vector<DbValue>& params = {});
 
     std::int64_t LastInsertId();
     int Changes();
