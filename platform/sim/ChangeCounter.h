@@ -18,8 +18,6 @@ namespace plat::sim {
 class CChangeCounter {
 public:
     CChangeCounter() = default;
-    CChangeCounter(const CChangeCounter&) = delete;
-    CChangeCounter& operator=(const CChangeCounter&) = delete;
     ~CChangeCounter();
 
     // Maps `file`, creating it when absent. False leaves the counter unmapped: Stable() is then
@@ -32,6 +30,10 @@ public:
     // REQUIRES: the database's write lock is held from BeginWrite to EndWrite.
     void BeginWrite();
     void EndWrite();
+
+    // One mapping per counter: it is unmapped once.
+    CChangeCounter(const CChangeCounter&) = delete;
+    CChangeCounter& operator=(const CChangeCounter&) = delete;
 
 private:
     std::uint64_t* m_word = nullptr;
