@@ -165,15 +165,33 @@ LONG FullParts(HKEY root, std::wstring_view subKey, HKEY* hive, std::vector<std:
     return parts->empty() ? kErrorInvalidParameter : kErrorSuccess;
 }
 
+
+// The full path of root + subKey, components joined by one backslash, and the hive: FullParts
+// joined, in one pass (every call but a key's creation wants only this).
+LONG FullPath(HKEY root, std::wstring_view subKey, HKEY* hive, std::string* path) {
+    if (!Resolve(root, hive, path, nullptr)) return kErrorInvalidHandle;
+    bool separator = !path->empty();
+    for (char c : ToUtf8(subKey)) {
+        if (c == '\\' || c == '/') {
+            separator = !path->empty();
+            continue;
+        }
+        if (separator) *path += '\\';
+        separator = false;
+        *path += c;
+    }
+    return path->empty() ? kErrorInvalidParameter : kErrorSuccess;
+}
+
 }  // namespace
 
 LONG RegOpenKey(HKEY root, std::wstring_view subKey, DWORD access, HKEY* key) {
     if (!key) return kErrorInvalidParameter;
     *key = 0;
     HKEY hive = 0;
-    std::vector<std::string> parts;
-    if (LONG rc = FullParts(root, subKey, &hive, &parts); rc != kErrorSuccess) return rc;
-    auto row = FindKey(hive, Join(parts, parts.size()));
+    std::string path;
+    if (LONG rc = FullPath(root, subKey, &hive, &path); rc != kErrorSuccess) return rc;
+    auto row = FindKey(hive, path);
     if (!row) return kErrorFileNotFound;
     *key = NewHandle(hive, row->id, access);
     return kErrorSuccess;
@@ -249,14 +267,14 @@ LONG RegGetString(HKEY key, std::wstring_view name, std::wstring* value) {
 
 LONG RegGetStringAt(HKEY root, std::wstring_view subKey, std::wstring_view name, std::wstring* value) {
     HKEY hive = 0;
-    std::vector<std::string> parts;
-    if (LONG rc = FullParts(root, subKey, &hive, &parts); rc != kErrorSuccess) return rc;
+    std::string path;
+    if (LONG rc = FullPath(root, subKey, &hive, &path); rc != kErrorSuccess) return rc;
     // One query for key and value: callers reading one value from thousands of keys pay for the
     // key lookup, the liveness check and the value read only once.
     const auto rows = sim::CMachineDb::Current().ReadRows(
         "SELECT k.volatile_boot, v.type, v.text FROM reg_keys k LEFT JOIN reg_values v "
         "ON v.key_id=k.id AND v.lname=? WHERE k.hive=? AND k.lpath=?",
-        {AsciiLower(ToUtf8(name)), static_cast<std::int64_t>(hive), AsciiLower(Join(parts, parts.size()))});
+        {AsciiLower(ToUtf8(name)), static_cast<std::int64_t>(hive), AsciiLower(path)});
     if (rows->empty()) return kErrorFileNotFound;
     const sim::DbRow& row = (*rows)[0];
     if (auto boot = TextOf(row[0]); boot && *boot != BootId()) return kErrorFileNotFound;
@@ -271,9 +289,9 @@ LONG RegGetStringsBelow(HKEY root, std::wstring_view subKey, std::wstring_view n
     if (!values) return kErrorInvalidParameter;
     values->clear();
     HKEY hive = 0;
-    std::vector<std::string> parts;
-    if (LONG rc = FullParts(root, subKey, &hive, &parts); rc != kErrorSuccess) return rc;
-    const std::string prefix = AsciiLower(Join(parts, parts.size())) + "\\";
+    std::string path;
+    if (LONG rc = FullPath(root, subKey, &hive, &path); rc != kErrorSuccess) return rc;
+    const std::string prefix = AsciiLower(path) + "\\";
     std::optional<std::string> boot;
     // The children's paths sort between "prefix\\" and "prefix]" (']' follows '\\'), so the key index
     // serves the range.
@@ -314,9 +332,9 @@ LONG RegDeleteValue(HKEY key, std::wstring_view name) {
 
 LONG RegDeleteTree(HKEY root, std::wstring_view subKey) {
     HKEY hive = 0;
-    std::vector<std::string> parts;
-    if (LONG rc = FullParts(root, subKey, &hive, &parts); rc != kErrorSuccess) return rc;
-    const std::string lpath = AsciiLower(Join(parts, parts.size()));
+    std::string path;
+    if (LONG rc = FullPath(root, subKey, &hive, &path); rc != kErrorSuccess) return rc;
+    const std::string lpath = AsciiLower(path);
     if (!FindKey(hive, lpath)) return kErrorFileNotFound;
     bool ok = sim::CMachineDb::Current().Exec(
         "DELETE FROM reg_keys WHERE hive=? AND (lpath=? OR substr(lpath, 1, ?)=?)",

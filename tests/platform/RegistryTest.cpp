@@ -39,6 +39,19 @@ TEST_F(RegistryTest, ValuesRoundTripAndMissingThingsAreNotFound) {
     EXPECT_EQ(s, L"5.1.0.7 \u00e9\u4e2d");
     EXPECT_EQ(RegGetDword(key, L"lastversion", &v), kErrorUnsupportedType);
     EXPECT_EQ(RegGetDword(key, L"absent", &v), kErrorFileNotFound);
+    // Doubled, leading and trailing separators, and slashes, name the same key; so does a path
+    // below an open handle.
+    HKEY same = 0;
+    ASSERT_EQ(RegOpenKey(kHKeyUsers, L"\\" + sid + L"\\\\SOFTWARE/Vantor\\Pilotdeck\\setting\\", kKeyRead, &same),
+              kErrorSuccess);
+    EXPECT_EQ(RegGetDword(same, L"checkupdate", &v), kErrorSuccess);
+    RegCloseKey(same);
+    HKEY parent = 0;
+    ASSERT_EQ(RegOpenKey(kHKeyUsers, sid + L"\\SOFTWARE", kKeyRead, &parent), kErrorSuccess);
+    ASSERT_EQ(RegOpenKey(parent, L"\\Vantor//Pilotdeck\\setting", kKeyRead, &same), kErrorSuccess);
+    EXPECT_EQ(RegGetStringAt(parent, L"Vantor\\Pilotdeck\\setting\\", L"lastversion", &s), kErrorSuccess);
+    RegCloseKey(same);
+    RegCloseKey(parent);
     // A read-only handle (0x20019) cannot write.
     EXPECT_EQ(RegSetDword(key, L"checkupdate", 0), kErrorAccessDenied);
     RegCloseKey(key);
