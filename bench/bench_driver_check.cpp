@@ -19,6 +19,8 @@
 #include "Util/DE.h"
 #include "kva/platform/Log.h"
 #include "kva/platform/Machine.h"
+#include "install/DataEventIds.h"
+#include "install/DataEvents.h"
 #include "service/KVAServerQuery.h"
 
 namespace {
@@ -134,6 +136,16 @@ void BM_WholeCheckDownloadsRefused(benchmark::State& state) {
     state.counters["popup"] = static_cast<double>(q->PopupDrivers().size());
 }
 BENCHMARK(BM_WholeCheckDownloadsRefused)->Unit(benchmark::kMillisecond)->Iterations(3);
+
+// With updates switched off in the configuration, a check reports one data event per idle
+// package: 7,000 here.
+void BM_DataEventPerIdlePackage(benchmark::State& state) {
+    if (!Ready(state)) return;
+    for (auto _ : state) {
+        for (int i = 0; i < kPackages * 7 / 10; ++i) benchmark::DoNotOptimize(ReportEvent(evt::kUpdateDisabled));
+    }
+}
+BENCHMARK(BM_DataEventPerIdlePackage)->Unit(benchmark::kMillisecond)->Iterations(1);
 
 }  // namespace
 

@@ -16,6 +16,7 @@
 #include <log4cplus/logger.h>
 #include <log4cplus/loglevel.h>
 
+#include "RollingLogAppender.h"
 #include "kva/platform/Machine.h"
 
 namespace log4cplus {
@@ -74,6 +75,19 @@ void TurnAsyncOffWithoutPool(log4cplus::helpers::Properties& props) {
     }
 }
 
+// log4cplus's rolling appender asks the file for its size twice per line; ours writes the same
+// lines to the same files and rolls over at the same sizes without that.
+void UseOurRollingAppender(log4cplus::helpers::Properties& props) {
+    sim::CRollingLogAppender::Register();
+    const std::string prefix = "log4cplus.appender.";
+    for (const auto& key : props.propertyNames()) {
+        if (!key.starts_with(prefix) || key.find('.', prefix.size()) != std::string::npos) continue;
+        if (props.getProperty(key) == "log4cplus::RollingFileAppender") {
+            props.setProperty(key, sim::CRollingLogAppender::kName);
+        }
+    }
+}
+
 void Replace(std::string& s, const std::string& from, const std::string& to) {
     for (std::size_t pos = 0; (pos = s.find(from, pos)) != std::string::npos; pos += to.size()) {
         s.replace(pos, from.size(), to);
@@ -107,6 +121,7 @@ void Configure(const std::filesystem::path& stateFolder) {
     const bool async = !AsyncAppenderKeys(properties).empty();
     log4cplus::Logger::getRoot().removeAllAppenders();
     TurnAsyncOffWithoutPool(properties);
+    UseOurRollingAppender(properties);
     log4cplus::PropertyConfigurator config(properties);
     config.configure();
     // The pool's only users are appenders with AsyncAppend; without one it is an idle thread in

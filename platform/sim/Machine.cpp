@@ -50,10 +50,11 @@ std::filesystem::path DefaultStateFolder() {
 }
 
 std::string BootId() {
-    if (auto sim = sim::CMachineDb::Current().QueryText("SELECT value FROM meta WHERE name='boot-id'")) {
+    if (auto sim = sim::CMachineDb::Current().ReadText("SELECT value FROM meta WHERE name='boot-id'")) {
         return *sim;
     }
-    std::string real = ReadFirstLine("/proc/sys/kernel/random/boot_id");
+    // The real boot cannot change under a running process.
+    static const std::string real = ReadFirstLine("/proc/sys/kernel/random/boot_id");
     return real.empty() ? "unknown-boot" : real;
 }
 
@@ -67,7 +68,7 @@ void SimulateReboot() {
 }
 
 std::optional<std::string> GetOverride(const std::string& fact) {
-    return sim::CMachineDb::Current().QueryText("SELECT value FROM facts WHERE name=?", {fact});
+    return sim::CMachineDb::Current().ReadText("SELECT value FROM facts WHERE name=?", {fact});
 }
 
 bool SetOverride(const std::string& fact, const std::string& value) {
@@ -95,7 +96,7 @@ std::string ProductName() {
 }
 
 std::wstring CurrentUserSid() {
-    auto sid = sim::CMachineDb::Current().QueryText("SELECT value FROM meta WHERE name='sid'");
+    auto sid = sim::CMachineDb::Current().ReadText("SELECT value FROM meta WHERE name='sid'");
     if (!sid) return L"S-1-5-21-0-0-0-" + std::to_wstring(1000 + getuid());
     return FromUtf8(*sid);
 }

@@ -1,6 +1,7 @@
 #include "MachineDb.h"
 
 #include <cstdlib>
+#include <cstring>
 #include <memory>
 #include <random>
 
@@ -33,6 +34,53 @@ CREATE TABLE IF NOT EXISTS window_props(
   hwnd INTEGER NOT NULL REFERENCES windows(hwnd) ON DELETE CASCADE, name TEXT NOT NULL,
   value INTEGER NOT NULL, PRIMARY KEY(hwnd, name));
 )SQL";
+
+// Enough for every registry value a check reads several times over; past it everything is dropped.
+constexpr std::size_t kMaxKeptQueries = 1 << 16;
+
+// A statement that changes rows: not a read, and not one that only opens or ends a transaction
+// (SQLite counts BEGIN IMMEDIATE as a write) or sets the connection up.
+bool ChangesRows(sqlite3_stmt* stmt, const char* sql) {
+    if (sqlite3_stmt_readonly(stmt)) return false;
+    for (const char* control : {"BEGIN", "COMMIT", "END", "ROLLBACK", "SAVEPOINT", "RELEASE", "PRAGMA"}) {
+        if (sqlite3_strnicmp(sql, control, static_cast<int>(std::strlen(control))) == 0) return false;
+    }
+    return true;
+}
+
+// Parameters in a form that cannot be mistaken for another list: strings carry their length.
+std::string KeyOf(const char* sql, const std::vector<DbValue>& params) {
+    std::string key(sql);
+    for (const DbValue& p : params) {
+        key += '\x1f';
+        if (auto* n = std::get_if<std::int64_t>(&p)) {
+            key += 'i';
+            key += std::to_string(*n);
+        } else if (auto* s = std::get_if<std::string>(&p)) {
+            key += 's';
+            key += std::to_string(s->size());
+            key += ':';
+            key += *s;
+        } else {
+            key += 'n';
+        }
+    }
+    return key;
+}
+
+DbRow RowOf(sqlite3_stmt* stmt) {
+    DbRow row;
+    const int n = sqlite3_column_count(stmt);
+    row.reserve(static_cast<std::size_t>(n));
+    for (int i = 0; i < n; ++i) {
+        switch (sqlite3_column_type(stmt, i)) {
+        case SQLITE_INTEGER: row.emplace_back(static_cast<std::int64_t>(sqlite3_column_int64(stmt, i))); break;
+        case SQLITE_NULL: row.emplace_back(nullptr); break;
+        default: row.emplace_back(ColumnText(stmt, i)); break;
+        }
+    }
+    return row;
+}
 
 std::string RandomSidPart(std::mt19937_64& rng) {
     return std::to_string(static_cast<std::uint32_t>(rng() % 4000000000u) + 100000000u);
@@ -80,6 +128,10 @@ bool CMachineDb::OpenFile(const std::filesystem::path& folder) {
     m_folder = std::filesystem::absolute(folder, ec);
     m_db = OpenDatabase(m_folder / "machine.db", "", nullptr);
     if (!m_db) return false;
+    if (!m_changes.Open(m_folder / "machine.db-changes")) {
+        KVA_LOG_WARN("machine reads are not kept between calls: cannot map the change counter in "
+                     << m_folder.string());
+    }
     Exec("PRAGMA synchronous=NORMAL");
     Exec("PRAGMA foreign_keys=ON");
     return CreateSchema();
@@ -135,13 +187,8 @@ void CMachineDb::Release(const char* sql, sqlite3_stmt* stmt, bool cached) {
     m_statements[sql].busy = false;
 }
 
-bool CMachineDb::Exec(const char* sql, const std::vector<DbValue>& params,
+bool CMachineDb::Step(sqlite3_stmt* stmt, const std::vector<DbValue>& params,
                       const std::function<void(sqlite3_stmt*)>& row) {
-    std::lock_guard lock(m_mtx);
-    if (!m_db) return false;
-    bool cached = false;
-    sqlite3_stmt* stmt = Prepare(sql, &cached);
-    if (!stmt) return false;
     for (std::size_t i = 0; i < params.size(); ++i) {
         const int idx = static_cast<int>(i) + 1;
         if (auto* n = std::get_if<std::int64_t>(&params[i])) {
@@ -153,16 +200,56 @@ bool CMachineDb::Exec(const char* sql, const std::vector<DbValue>& params,
         }
     }
     int rc;
+    while ((rc = sqlite3_step(stmt)) == SQLITE_ROW) {
+        if (row) row(stmt);
+    }
+    return rc == SQLITE_DONE;
+}
+
+bool CMachineDb::Exec(const char* sql, const std::vector<DbValue>& params,
+                      const std::function<void(sqlite3_stmt*)>& row) {
+    std::lock_guard lock(m_mtx);
+    if (!m_db) return false;
+    bool cached = false;
+    sqlite3_stmt* stmt = Prepare(sql, &cached);
+    if (!stmt) return false;
+    // A write on its own gets a transaction of its own, so that the change counter brackets it.
+    if (sqlite3_get_autocommit(m_db) && ChangesRows(stmt, sql)) {
+        Release(sql, stmt, cached);
+        return Transaction([&] { return Exec(sql, params, row); });
+    }
+    bool ok = false;
     try {
-        while ((rc = sqlite3_step(stmt)) == SQLITE_ROW) {
-            if (row) row(stmt);
-        }
+        ok = Step(stmt, params, row);
     } catch (...) {
         Release(sql, stmt, cached);
         throw;
     }
     Release(sql, stmt, cached);
-    return rc == SQLITE_DONE;
+    return ok;
+}
+
+DbRows CMachineDb::ReadRows(const char* sql, const std::vector<DbValue>& params) {
+    std::lock_guard lock(m_mtx);
+    // Odd (a write in progress, perhaps this thread's own transaction) or unmapped: read, keep nothing.
+    const std::optional<std::uint64_t> version = m_changes.Stable();
+    std::string key;
+    if (version) {
+        if (*version != m_rowsVersion) {
+            m_rows.clear();
+            m_rowsVersion = *version;
+        }
+        key = KeyOf(sql, params);
+        if (auto it = m_rows.find(key); it != m_rows.end()) return it->second;
+    }
+    auto rows = std::make_shared<std::vector<DbRow>>();
+    const bool ok = Exec(sql, params, [&](sqlite3_stmt* s) { rows->push_back(RowOf(s)); });
+    // Kept only when no write began while the query ran: then the rows are those of `version`.
+    if (ok && version && m_changes.Stable() == version) {
+        if (m_rows.size() >= kMaxKeptQueries) m_rows.clear();
+        m_rows.emplace(std::move(key), rows);
+    }
+    return rows;
 }
 
 std::optional<std::int64_t> CMachineDb::QueryInt(const char* sql, const std::vector<DbValue>& params) {
@@ -181,6 +268,15 @@ std::optional<std::string> CMachineDb::QueryText(const char* sql, const std::vec
     return out;
 }
 
+std::optional<std::string> CMachineDb::ReadText(const char* sql, const std::vector<DbValue>& params) {
+    const DbRows rows = ReadRows(sql, params);
+    if (rows->empty() || (*rows)[0].empty()) return std::nullopt;
+    const DbValue& v = (*rows)[0][0];
+    if (auto* s = std::get_if<std::string>(&v)) return *s;
+    if (auto* n = std::get_if<std::int64_t>(&v)) return std::to_string(*n);
+    return std::nullopt;
+}
+
 std::int64_t CMachineDb::LastInsertId() {
     std::lock_guard lock(m_mtx);
     return m_db ? sqlite3_last_insert_rowid(m_db) : 0;
@@ -194,6 +290,7 @@ int CMachineDb::Changes() {
 bool CMachineDb::Transaction(const std::function<bool()>& body) {
     std::lock_guard lock(m_mtx);
     if (!Exec("BEGIN IMMEDIATE")) return false;
+    m_changes.BeginWrite();
     bool ok = false;
     try {
         ok = body();
@@ -202,6 +299,7 @@ bool CMachineDb::Transaction(const std::function<bool()>& body) {
     }
     if (ok) ok = Exec("COMMIT");
     if (!ok) Exec("ROLLBACK");
+    m_changes.EndWrite();
     return ok;
 }
 

@@ -18,34 +18,41 @@ bool HasDriveLetter(std::string_view p) {
            ((p[0] >= 'A' && p[0] <= 'Z') || (p[0] >= 'a' && p[0] <= 'z'));
 }
 
+// Adds one component with a separator, unless `out` is empty or already ends with one.
+void AppendPart(std::string& out, std::string_view part) {
+    if (!out.empty() && out.back() != '/') out += '/';
+    out += part;
+}
+
 }  // namespace
 
+// Built as one string: the service maps a path for most file calls, thousands a check.
 std::filesystem::path ToHostPath(std::string_view windowsPath) {
-    std::string p(windowsPath);
-    if (p.rfind("\\\\?\\", 0) == 0) p.erase(0, 4);  // long-path prefix
-    std::replace(p.begin(), p.end(), '\\', '/');
-    if (!HasDriveLetter(p)) return std::filesystem::path(p).lexically_normal();
-
-    std::filesystem::path root = StateFolder() / (std::string("drive_") + static_cast<char>(std::tolower(p[0])));
-    std::filesystem::path out = root;
+    std::string_view p = windowsPath;
+    if (p.starts_with("\\\\?\\")) p.remove_prefix(4);  // long-path prefix
+    if (!HasDriveLetter(p)) {
+        std::string s(p);
+        std::replace(s.begin(), s.end(), '\\', '/');
+        return std::filesystem::path(std::move(s)).lexically_normal();
+    }
+    std::string out = StateFolder().native();
+    AppendPart(out, std::string("drive_") + static_cast<char>(std::tolower(p[0])));
+    const std::size_t driveEnd = out.size();
     // Walk the components so ".." can never climb out of the drive folder.
-    std::string_view rest(p);
-    rest.remove_prefix(2);
-    std::vector<std::string> parts;
+    p.remove_prefix(2);
     std::size_t pos = 0;
-    while (pos <= rest.size()) {
-        std::size_t next = rest.find('/', pos);
-        if (next == std::string_view::npos) next = rest.size();
-        std::string part(rest.substr(pos, next - pos));
+    while (pos <= p.size()) {
+        std::size_t next = p.find_first_of("\\/", pos);
+        if (next == std::string_view::npos) next = p.size();
+        const std::string_view part = p.substr(pos, next - pos);
         if (part == "..") {
-            if (!parts.empty()) parts.pop_back();
+            if (out.size() > driveEnd) out.resize(out.rfind('/'));
         } else if (!part.empty() && part != ".") {
-            parts.push_back(part);
+            AppendPart(out, part);
         }
         pos = next + 1;
     }
-    for (const auto& part : parts) out /= part;
-    return out;
+    return std::filesystem::path(std::move(out));
 }
 
 std::filesystem::path ToHostPath(std::wstring_view windowsPath) { return ToHostPath(ToUtf8(windowsPath)); }

@@ -67,7 +67,7 @@ bool Resolve(HKEY key, HKEY* hive, std::string* path, DWORD* access) {
         if (it == g_handles.end()) return false;
         open = it->second;
     }
-    auto p = sim::CMachineDb::Current().QueryText("SELECT path FROM reg_keys WHERE id=?", {open.id});
+    auto p = sim::CMachineDb::Current().ReadText("SELECT path FROM reg_keys WHERE id=?", {open.id});
     if (!p) return false;
     *hive = open.hive;
     *path = *p;
@@ -80,17 +80,24 @@ struct KeyRow {
     std::optional<std::string> volatileBoot;
 };
 
+std::optional<std::string> TextOf(const sim::DbValue& v) {
+    if (auto* s = std::get_if<std::string>(&v)) return *s;
+    return std::nullopt;
+}
+
+std::int64_t IntOf(const sim::DbValue& v) {
+    auto* n = std::get_if<std::int64_t>(&v);
+    return n ? *n : 0;
+}
+
 std::optional<KeyRow> FindKey(HKEY hive, const std::string& path) {
-    std::optional<KeyRow> out;
-    sim::CMachineDb::Current().Exec(
+    const auto rows = sim::CMachineDb::Current().ReadRows(
         "SELECT id, volatile_boot FROM reg_keys WHERE hive=? AND lpath=?",
-        {static_cast<std::int64_t>(hive), AsciiLower(path)}, [&](sqlite3_stmt* s) {
-            KeyRow row{sqlite3_column_int64(s, 0), std::nullopt};
-            if (sqlite3_column_type(s, 1) != SQLITE_NULL) row.volatileBoot = sim::ColumnText(s, 1);
-            out = row;
-        });
-    if (out && out->volatileBoot && *out->volatileBoot != BootId()) return std::nullopt;
-    return out;
+        {static_cast<std::int64_t>(hive), AsciiLower(path)});
+    if (rows->empty()) return std::nullopt;
+    KeyRow row{IntOf((*rows)[0][0]), TextOf((*rows)[0][1])};
+    if (row.volatileBoot && *row.volatileBoot != BootId()) return std::nullopt;
+    return row;
 }
 
 HKEY NewHandle(HKEY hive, std::int64_t id, DWORD access) {
@@ -111,10 +118,10 @@ LONG KeyForValue(HKEY key, DWORD needed, std::int64_t* id) {
         open = it->second;
     }
     if ((open.access & needed) != needed) return kErrorAccessDenied;
-    auto live = sim::CMachineDb::Current().QueryInt(
-        "SELECT id FROM reg_keys WHERE id=? AND (volatile_boot IS NULL OR volatile_boot=?)",
-        {open.id, BootId()});
-    if (!live) return kErrorKeyDeleted;
+    // The boot is asked only for a volatile key: most keys are not.
+    const auto rows = sim::CMachineDb::Current().ReadRows("SELECT volatile_boot FROM reg_keys WHERE id=?", {open.id});
+    if (rows->empty()) return kErrorKeyDeleted;
+    if (auto boot = TextOf((*rows)[0][0]); boot && *boot != BootId()) return kErrorKeyDeleted;
     *id = open.id;
     return kErrorSuccess;
 }
@@ -139,19 +146,14 @@ LONG SetValue(HKEY key, std::wstring_view name, int type, std::optional<DWORD> d
 LONG GetValue(HKEY key, std::wstring_view name, int wantType, std::int64_t* dword, std::string* text) {
     std::int64_t id = 0;
     if (LONG rc = KeyForValue(key, kKeyQueryValue, &id); rc != kErrorSuccess) return rc;
-    LONG rc = kErrorFileNotFound;
-    sim::CMachineDb::Current().Exec(
-        "SELECT type, dword, text FROM reg_values WHERE key_id=? AND lname=?",
-        {id, AsciiLower(ToUtf8(name))}, [&](sqlite3_stmt* s) {
-            if (sqlite3_column_int(s, 0) != wantType) {
-                rc = kErrorUnsupportedType;
-                return;
-            }
-            rc = kErrorSuccess;
-            if (dword) *dword = sqlite3_column_int64(s, 1);
-            if (text) *text = sim::ColumnText(s, 2);
-        });
-    return rc;
+    const auto rows = sim::CMachineDb::Current().ReadRows(
+        "SELECT type, dword, text FROM reg_values WHERE key_id=? AND lname=?", {id, AsciiLower(ToUtf8(name))});
+    if (rows->empty()) return kErrorFileNotFound;
+    const sim::DbRow& row = (*rows)[0];
+    if (IntOf(row[0]) != wantType) return kErrorUnsupportedType;
+    if (dword) *dword = IntOf(row[1]);
+    if (text) *text = TextOf(row[2]).value_or(std::string());
+    return kErrorSuccess;
 }
 
 // The full component list of root + subKey, and the hive.
@@ -163,15 +165,33 @@ LONG FullParts(HKEY root, std::wstring_view subKey, HKEY* hive, std::vector<std:
     return parts->empty() ? kErrorInvalidParameter : kErrorSuccess;
 }
 
+
+// The full path of root + subKey, components joined by one backslash, and the hive: FullParts
+// joined, in one pass (every call but a key's creation wants only this).
+LONG FullPath(HKEY root, std::wstring_view subKey, HKEY* hive, std::string* path) {
+    if (!Resolve(root, hive, path, nullptr)) return kErrorInvalidHandle;
+    bool separator = !path->empty();
+    for (char c : ToUtf8(subKey)) {
+        if (c == '\\' || c == '/') {
+            separator = !path->empty();
+            continue;
+        }
+        if (separator) *path += '\\';
+        separator = false;
+        *path += c;
+    }
+    return path->empty() ? kErrorInvalidParameter : kErrorSuccess;
+}
+
 }  // namespace
 
 LONG RegOpenKey(HKEY root, std::wstring_view subKey, DWORD access, HKEY* key) {
     if (!key) return kErrorInvalidParameter;
     *key = 0;
     HKEY hive = 0;
-    std::vector<std::string> parts;
-    if (LONG rc = FullParts(root, subKey, &hive, &parts); rc != kErrorSuccess) return rc;
-    auto row = FindKey(hive, Join(parts, parts.size()));
+    std::string path;
+    if (LONG rc = FullPath(root, subKey, &hive, &path); rc != kErrorSuccess) return rc;
+    auto row = FindKey(hive, path);
     if (!row) return kErrorFileNotFound;
     *key = NewHandle(hive, row->id, access);
     return kErrorSuccess;
@@ -247,26 +267,21 @@ LONG RegGetString(HKEY key, std::wstring_view name, std::wstring* value) {
 
 LONG RegGetStringAt(HKEY root, std::wstring_view subKey, std::wstring_view name, std::wstring* value) {
     HKEY hive = 0;
-    std::vector<std::string> parts;
-    if (LONG rc = FullParts(root, subKey, &hive, &parts); rc != kErrorSuccess) return rc;
+    std::string path;
+    if (LONG rc = FullPath(root, subKey, &hive, &path); rc != kErrorSuccess) return rc;
     // One query for key and value: callers reading one value from thousands of keys pay for the
     // key lookup, the liveness check and the value read only once.
-    LONG rc = kErrorFileNotFound;
-    std::optional<std::string> volatileBoot;
-    std::string text;
-    sim::CMachineDb::Current().Exec(
+    const auto rows = sim::CMachineDb::Current().ReadRows(
         "SELECT k.volatile_boot, v.type, v.text FROM reg_keys k LEFT JOIN reg_values v "
         "ON v.key_id=k.id AND v.lname=? WHERE k.hive=? AND k.lpath=?",
-        {AsciiLower(ToUtf8(name)), static_cast<std::int64_t>(hive), AsciiLower(Join(parts, parts.size()))},
-        [&](sqlite3_stmt* s) {
-            if (sqlite3_column_type(s, 0) != SQLITE_NULL) volatileBoot = sim::ColumnText(s, 0);
-            if (sqlite3_column_type(s, 1) == SQLITE_NULL) return;
-            rc = sqlite3_column_int(s, 1) == kTypeString ? kErrorSuccess : kErrorUnsupportedType;
-            text = sim::ColumnText(s, 2);
-        });
-    if (volatileBoot && *volatileBoot != BootId()) return kErrorFileNotFound;
-    if (rc == kErrorSuccess && value) *value = FromUtf8(text);
-    return rc;
+        {AsciiLower(ToUtf8(name)), static_cast<std::int64_t>(hive), AsciiLower(path)});
+    if (rows->empty()) return kErrorFileNotFound;
+    const sim::DbRow& row = (*rows)[0];
+    if (auto boot = TextOf(row[0]); boot && *boot != BootId()) return kErrorFileNotFound;
+    if (std::holds_alternative<std::nullptr_t>(row[1])) return kErrorFileNotFound;
+    if (IntOf(row[1]) != kTypeString) return kErrorUnsupportedType;
+    if (value) *value = FromUtf8(TextOf(row[2]).value_or(std::string()));
+    return kErrorSuccess;
 }
 
 LONG RegGetStringsBelow(HKEY root, std::wstring_view subKey, std::wstring_view name,
@@ -274,9 +289,9 @@ LONG RegGetStringsBelow(HKEY root, std::wstring_view subKey, std::wstring_view n
     if (!values) return kErrorInvalidParameter;
     values->clear();
     HKEY hive = 0;
-    std::vector<std::string> parts;
-    if (LONG rc = FullParts(root, subKey, &hive, &parts); rc != kErrorSuccess) return rc;
-    const std::string prefix = AsciiLower(Join(parts, parts.size())) + "\\";
+    std::string path;
+    if (LONG rc = FullPath(root, subKey, &hive, &path); rc != kErrorSuccess) return rc;
+    const std::string prefix = AsciiLower(path) + "\\";
     std::optional<std::string> boot;
     // The children's paths sort between "prefix\\" and "prefix]" (']' follows '\\'), so the key index
     // serves the range.
@@ -317,9 +332,9 @@ LONG RegDeleteValue(HKEY key, std::wstring_view name) {
 
 LONG RegDeleteTree(HKEY root, std::wstring_view subKey) {
     HKEY hive = 0;
-    std::vector<std::string> parts;
-    if (LONG rc = FullParts(root, subKey, &hive, &parts); rc != kErrorSuccess) return rc;
-    const std::string lpath = AsciiLower(Join(parts, parts.size()));
+    std::string path;
+    if (LONG rc = FullPath(root, subKey, &hive, &path); rc != kErrorSuccess) return rc;
+    const std::string lpath = AsciiLower(path);
     if (!FindKey(hive, lpath)) return kErrorFileNotFound;
     bool ok = sim::CMachineDb::Current().Exec(
         "DELETE FROM reg_keys WHERE hive=? AND (lpath=? OR substr(lpath, 1, ?)=?)",

@@ -13,14 +13,29 @@
 #include "kva/platform/Machine.h"
 #include "kva/platform/Desktop.h"
 
+namespace {
+
+const char* const kInsertEvent = "INSERT INTO events(event, vals, wall_ms, pid) VALUES(?,?,?,?)";
+
+}  // namespace
+
 struct CBIDataReport::Impl {
     std::mutex mtx;
+    // WAL with synchronous=NORMAL: a commit is in the log before Report returns, so a killed
+    // process loses nothing; only the flush to the disk is left to the checkpoint, instead of one
+    // per event (a check can report thousands).
     plat::CStateDatabase events{"dataevents.db",
+                                "PRAGMA synchronous=NORMAL;"
                                 "CREATE TABLE IF NOT EXISTS events(seq INTEGER PRIMARY KEY AUTOINCREMENT,"
                                 " event INTEGER NOT NULL, vals TEXT NOT NULL, wall_ms INTEGER NOT NULL,"
                                 " pid INTEGER NOT NULL);"
                                 "CREATE INDEX IF NOT EXISTS events_by_id ON events(event, seq);"};
     std::map<std::uint64_t, std::int64_t> starts;
+    // The insert, prepared once per connection (a new machine opens a new one).
+    sqlite3_stmt* insert = nullptr;
+    sqlite3* insertDb = nullptr;
+
+    ~Impl() { sqlite3_finalize(insert); }
 
     // REQUIRES: mtx held. The database of the current machine.
     sqlite3* Db() {
@@ -28,6 +43,20 @@ struct CBIDataReport::Impl {
         sqlite3* db = events.Get(&error);
         if (!db) KVA_LOG_ERROR("cannot open the data events in " << plat::StateFolder().string() << ": " << error);
         return db;
+    }
+
+    // REQUIRES: mtx held. A connection that was closed is kept by SQLite until its statements are
+    // finalized, so a new one never has the old one's address.
+    sqlite3_stmt* Insert(sqlite3* db) {
+        if (insert && insertDb == db) return insert;
+        sqlite3_finalize(insert);
+        insert = nullptr;
+        insertDb = db;
+        if (sqlite3_prepare_v3(db, kInsertEvent, -1, SQLITE_PREPARE_PERSISTENT, &insert, nullptr) != SQLITE_OK) {
+            sqlite3_finalize(insert);
+            insert = nullptr;
+        }
+        return insert;
     }
 };
 
@@ -40,9 +69,9 @@ bool CBIDataReport::Report(std::int64_t eventId, const std::vector<std::string>&
     std::lock_guard lock(m_impl->mtx);
     sqlite3* db = m_impl->Db();
     if (!db) return false;
-    sqlite3_stmt* stmt = nullptr;
-    if (sqlite3_prepare_v2(db, "INSERT INTO events(event, vals, wall_ms, pid) VALUES(?,?,?,?)", -1, &stmt, nullptr) !=
-        SQLITE_OK) {
+    sqlite3_stmt* stmt = m_impl->Insert(db);
+    if (!stmt) {
+        KVA_LOG_ERROR("event " << eventId << " not stored: " << sqlite3_errmsg(db));
         return false;
     }
     sqlite3_bind_int64(stmt, 1, eventId);
@@ -50,8 +79,9 @@ bool CBIDataReport::Report(std::int64_t eventId, const std::vector<std::string>&
     sqlite3_bind_int64(stmt, 3, wall);
     sqlite3_bind_int64(stmt, 4, static_cast<std::int64_t>(plat::CurrentProcessId()));
     const bool ok = sqlite3_step(stmt) == SQLITE_DONE;
-    sqlite3_finalize(stmt);
     if (!ok) KVA_LOG_ERROR("event " << eventId << " not stored: " << sqlite3_errmsg(db));
+    sqlite3_reset(stmt);
+    sqlite3_clear_bindings(stmt);
     return ok;
 }
 

@@ -59,9 +59,9 @@ long long SavedAt(const std::string& xml) {
     return v;
 }
 
-std::size_t DescriptionKey(const std::string& package, const std::string& descriptions, int updateType) {
+std::size_t DescriptionKey(std::size_t packageDigest, const std::string& descriptions, int updateType) {
     const std::hash<std::string> h;
-    std::size_t key = h(package);
+    std::size_t key = packageDigest;
     key ^= h(descriptions) + 0x9e3779b97f4a7c15ULL + (key << 6) + (key >> 2);
     key ^= static_cast<std::size_t>(updateType) + 0x9e3779b97f4a7c15ULL + (key << 6) + (key >> 2);
     return key;
@@ -191,12 +191,13 @@ bool CDetectedFolderMgr::WriteDrvInfo(const _TOBEUPDATE_DRIVER_INFO& info, const
     // The history's from-version: what is installed while the package waits for its install.
     _TOBEUPDATE_DRIVER_INFO described = info;
     if (described.versionInfo.strAux3.empty()) described.versionInfo.strAux3 = described.strCurVersion;
-    const std::string package = PackageToJson(described).dump();
     const std::string& descriptions = descriptionsJson.empty() ? kNoDescriptions : descriptionsJson;
     // Every check offers mostly the descriptions it offered before; an unchanged one keeps its file
-    // and its time. Rewriting thousands of files a round cost more than the rest of the check.
-    const std::size_t key = DescriptionKey(package, descriptions, updateType);
+    // and its time. Rewriting thousands of files a round cost more than the rest of the check, and
+    // so did building their JSON only to find it unchanged.
+    const std::size_t key = DescriptionKey(PackageDigest(described), descriptions, updateType);
     if (g_memo.Unchanged(file, key)) return true;
+    const std::string package = PackageToJson(described).dump();
     if (const auto old = kvadl::ReadFile(file, kMaxDescriptionBytes)) {
         const long long savedAt = SavedAt(*old);
         if (savedAt >= 0 && DescriptionXml(m_id, updateType, savedAt, package, descriptions) == *old) {

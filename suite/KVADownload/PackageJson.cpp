@@ -1,6 +1,9 @@
 #include "JsonTake.h"
 #include "KVADownload/PackageJson.h"
 
+#include <functional>
+#include <type_traits>
+
 #include "Util/MemberList.h"
 #include "kva/platform/Text.h"
 
@@ -46,7 +49,52 @@ auto ReadFrom(const json& from, Record& into) {
     return [&from, &into](const char* key, auto member) { Take(from, key, member(into)); };
 }
 
+class CDigest {
+public:
+    void Mix(std::size_t h) { m_value ^= h + 0x9e3779b97f4a7c15ULL + (m_value << 6) + (m_value >> 2); }
+    void Add(const std::string& s) {
+        Mix(s.size());
+        Mix(std::hash<std::string>{}(s));
+    }
+    template <class N>
+        requires std::is_arithmetic_v<N>
+    void Add(N n) {
+        Mix(std::hash<N>{}(n));
+    }
+    void Add(const std::vector<std::string>& list) {
+        Mix(list.size());
+        for (const auto& s : list) Add(s);
+    }
+    std::size_t Value() const { return m_value; }
+
+private:
+    std::size_t m_value = 0;
+};
+
+template <class Record>
+auto DigestOf(CDigest& digest, const Record& from) {
+    return [&digest, &from](const char*, auto member) { digest.Add(member(from)); };
+}
+
 }  // namespace
+
+std::size_t PackageDigest(const _TOBEUPDATE_DRIVER_INFO& p) {
+    CDigest d;
+    PackageMembers(DigestOf(d, p));
+    VersionMembers(DigestOf(d, p.versionInfo));
+    PolicyMembers(DigestOf(d, p.policy));
+    d.Mix(p.policy.textByKey.size());
+    for (const auto& [type, pairs] : p.policy.textByKey) {
+        d.Add(type);
+        d.Mix(pairs.size());
+        for (const auto& [name, desc] : pairs) {
+            d.Add(name);
+            d.Add(desc);
+        }
+    }
+    HashMembers(DigestOf(d, p.hashInfo));
+    return d.Value();
+}
 
 json PackageToJson(const _TOBEUPDATE_DRIVER_INFO& p) {
     // Built member by member: a nested initializer list copies every value once more, and this runs

@@ -34,10 +34,12 @@ public:
 
 private:
     void Refresh() {
+        // One look at the file per use: its time, or an error when it is not there.
         std::error_code ec;
         const auto path = m_where();
-        const bool exists = std::filesystem::exists(path, ec);
-        const auto stamp = exists ? std::filesystem::last_write_time(path, ec) : std::filesystem::file_time_type{};
+        auto stamp = std::filesystem::last_write_time(path, ec);
+        const bool exists = !ec;
+        if (!exists) stamp = std::filesystem::file_time_type{};
         if (m_loaded && path == m_path && exists == m_existed && stamp == m_stamp) return;
         m_loaded = true;
         m_path = path;

@@ -1,6 +1,7 @@
 #include "DataReport/BIDataReport.h"
 #include "TestMachine.h"
 #include "kva/platform/Clock.h"
+#include "kva/platform/Machine.h"
 
 namespace {
 
@@ -31,6 +32,26 @@ TEST_F(BIDataReportTest, DurationIsKnownOnlyAfterAStartAndOnlyOnce) {
     ASSERT_TRUE(r->GetReportTypeDeltaTime(42, ms));
     EXPECT_DOUBLE_EQ(ms, 1500.0);
     EXPECT_FALSE(r->GetReportTypeDeltaTime(42, ms));
+}
+
+// The writer keeps its statement between events; it must still follow the process to another
+// machine and back.
+TEST_F(BIDataReportTest, EventsLandInTheMachineOpenAtTheTime) {
+    auto* r = CBIDataReport::GetInstance();
+    ASSERT_TRUE(r->Report(601003001, {"first"}));
+    const auto other = State() / "other-machine";
+    ASSERT_TRUE(plat::OpenMachine(other));
+    ASSERT_TRUE(r->Report(601003002, {"elsewhere"}));
+    auto there = r->Events();
+    ASSERT_EQ(there.size(), 1u);
+    EXPECT_EQ(there[0].values, std::vector<std::string>{"elsewhere"});
+
+    ASSERT_TRUE(plat::OpenMachine(State()));
+    ASSERT_TRUE(r->Report(601003003, {"back"}));
+    auto here = r->Events();
+    ASSERT_EQ(here.size(), 2u);
+    EXPECT_EQ(here[0].values, std::vector<std::string>{"first"});
+    EXPECT_EQ(here[1].values, std::vector<std::string>{"back"});
 }
 
 }  // namespace

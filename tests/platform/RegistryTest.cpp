@@ -1,3 +1,5 @@
+#include <cstdint>
+#include <fstream>
 #include <map>
 
 #include "TestMachine.h"
@@ -37,6 +39,19 @@ TEST_F(RegistryTest, ValuesRoundTripAndMissingThingsAreNotFound) {
     EXPECT_EQ(s, L"5.1.0.7 \u00e9\u4e2d");
     EXPECT_EQ(RegGetDword(key, L"lastversion", &v), kErrorUnsupportedType);
     EXPECT_EQ(RegGetDword(key, L"absent", &v), kErrorFileNotFound);
+    // Doubled, leading and trailing separators, and slashes, name the same key; so does a path
+    // below an open handle.
+    HKEY same = 0;
+    ASSERT_EQ(RegOpenKey(kHKeyUsers, L"\\" + sid + L"\\\\SOFTWARE/Vantor\\Pilotdeck\\setting\\", kKeyRead, &same),
+              kErrorSuccess);
+    EXPECT_EQ(RegGetDword(same, L"checkupdate", &v), kErrorSuccess);
+    RegCloseKey(same);
+    HKEY parent = 0;
+    ASSERT_EQ(RegOpenKey(kHKeyUsers, sid + L"\\SOFTWARE", kKeyRead, &parent), kErrorSuccess);
+    ASSERT_EQ(RegOpenKey(parent, L"\\Vantor//Pilotdeck\\setting", kKeyRead, &same), kErrorSuccess);
+    EXPECT_EQ(RegGetStringAt(parent, L"Vantor\\Pilotdeck\\setting\\", L"lastversion", &s), kErrorSuccess);
+    RegCloseKey(same);
+    RegCloseKey(parent);
     // A read-only handle (0x20019) cannot write.
     EXPECT_EQ(RegSetDword(key, L"checkupdate", 0), kErrorAccessDenied);
     RegCloseKey(key);
@@ -156,6 +171,90 @@ TEST_F(RegistryTest, OneCallReadsSeeNothingFromAPastBoot) {
     std::map<std::string, std::wstring> all;
     ASSERT_EQ(RegGetStringsBelow(kHKeyLocalMachine, inv, L"Version", &all), kErrorSuccess);
     EXPECT_EQ(all, (std::map<std::string, std::wstring>{{"15", L"2.0"}}));
+}
+
+// This process keeps what it read of the machine; a change made by another process must still be
+// seen by the very next read, whichever call reads it.
+TEST_F(RegistryTest, ChangesByAnotherProcessAreSeenByTheNextRead) {
+    const std::wstring inv = L"SOFTWARE\\Vantor\\Inventory\\15";
+    const std::string kvaKey = "'HKLM\\SOFTWARE\\Vantor\\Inventory\\15'";
+    PutString(inv, 0, L"Version", L"1.0");
+    PutString(L"SOFTWARE\\Vantor\\ThisBoot", kRegOptionVolatile, L"x", L"1");
+    HKEY key = 0;
+    ASSERT_EQ(RegOpenKey(kHKeyLocalMachine, inv, kKeyRead, &key), kErrorSuccess);
+    std::wstring s, at;
+    for (int i = 0; i < 2; ++i) {
+        ASSERT_EQ(RegGetString(key, L"Version", &s), kErrorSuccess);
+        ASSERT_EQ(RegGetStringAt(kHKeyLocalMachine, inv, L"Version", &at), kErrorSuccess);
+    }
+    ASSERT_EQ(GetOverride("battery"), std::nullopt);
+
+    ASSERT_EQ(kvatest::RunKva(State(), "machine reg set " + kvaKey + " Version 2.0"), 0);
+    ASSERT_EQ(kvatest::RunKva(State(), "machine set battery 20"), 0);
+    EXPECT_EQ(RegGetString(key, L"Version", &s), kErrorSuccess);
+    EXPECT_EQ(s, L"2.0");
+    EXPECT_EQ(RegGetStringAt(kHKeyLocalMachine, inv, L"Version", &at), kErrorSuccess);
+    EXPECT_EQ(at, L"2.0");
+    EXPECT_EQ(GetOverride("battery"), "20");
+
+    ASSERT_EQ(kvatest::RunKva(State(), "machine reg delete " + kvaKey + " Version"), 0);
+    EXPECT_EQ(RegGetString(key, L"Version", &s), kErrorFileNotFound);
+    EXPECT_EQ(RegGetStringAt(kHKeyLocalMachine, inv, L"Version", &at), kErrorFileNotFound);
+
+    ASSERT_EQ(kvatest::RunKva(State(), "machine reg delete " + kvaKey), 0);
+    EXPECT_NE(RegGetString(key, L"Version", &s), kErrorSuccess);
+    RegCloseKey(key);
+    EXPECT_EQ(RegOpenKey(kHKeyLocalMachine, inv, kKeyRead, &key), kErrorFileNotFound);
+
+    // A reboot by another process ends this boot's keys here too.
+    const std::string boot = BootId();
+    ASSERT_EQ(RegOpenKey(kHKeyLocalMachine, L"SOFTWARE\\Vantor\\ThisBoot", kKeyRead, &key), kErrorSuccess);
+    RegCloseKey(key);
+    ASSERT_EQ(kvatest::RunKva(State(), "machine reboot"), 0);
+    EXPECT_NE(BootId(), boot);
+    EXPECT_EQ(RegOpenKey(kHKeyLocalMachine, L"SOFTWARE\\Vantor\\ThisBoot", kKeyRead, &key), kErrorFileNotFound);
+}
+
+// A writer killed after its commit but before its write ended leaves the machine's change counter
+// odd: until a later write completes, nothing read meanwhile is taken for current without asking.
+TEST_F(RegistryTest, AWriterKilledInTheMiddleLeavesNoStaleRead) {
+    const std::wstring inv = L"SOFTWARE\\Vantor\\Inventory\\15";
+    PutString(inv, 0, L"Version", L"1.0");
+    std::wstring s;
+    for (int i = 0; i < 2; ++i) ASSERT_EQ(RegGetStringAt(kHKeyLocalMachine, inv, L"Version", &s), kErrorSuccess);
+
+    // The writer begins (the counter odd), this process reads, the writer commits and dies.
+    {
+        std::fstream counter(State() / "machine.db-changes", std::ios::in | std::ios::out | std::ios::binary);
+        std::uint64_t n = 0;
+        ASSERT_TRUE(counter.read(reinterpret_cast<char*>(&n), sizeof n));
+        ASSERT_EQ(n % 2, 0u);
+        ++n;
+        counter.seekp(0);
+        ASSERT_TRUE(counter.write(reinterpret_cast<const char*>(&n), sizeof n));
+    }
+    for (int i = 0; i < 2; ++i) {
+        EXPECT_EQ(RegGetStringAt(kHKeyLocalMachine, inv, L"Version", &s), kErrorSuccess);
+        EXPECT_EQ(s, L"1.0");
+    }
+    std::string out;
+    ASSERT_EQ(kvatest::RunCommand("sqlite3 '" + (State() / "machine.db").string() +
+                                      "' \"UPDATE reg_values SET text='3.0' WHERE lname='version'\"",
+                                  &out),
+              0)
+        << out;
+    for (int i = 0; i < 2; ++i) {
+        EXPECT_EQ(RegGetStringAt(kHKeyLocalMachine, inv, L"Version", &s), kErrorSuccess);
+        EXPECT_EQ(s, L"3.0");
+    }
+
+    // The next write ends the odd stretch; what is kept from then on is current.
+    PutString(inv, 0, L"Name", L"Wireless");
+    PutString(inv, 0, L"Version", L"4.0");
+    for (int i = 0; i < 2; ++i) {
+        EXPECT_EQ(RegGetStringAt(kHKeyLocalMachine, inv, L"Version", &s), kErrorSuccess);
+        EXPECT_EQ(s, L"4.0");
+    }
 }
 
 }  // namespace
