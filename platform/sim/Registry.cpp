@@ -28,21 +28,6 @@ HKEY g_nextHandle = 0x1000;
 
 bool IsRoot(HKEY k) { return k == kHKeyUsers || k == kHKeyLocalMachine; }
 
-std::vector<std::string> SplitPath(std::wstring_view path) {
-    std::vector<std::string> parts;
-    std::string utf8 = ToUtf8(path), cur;
-    for (char c : utf8) {
-        if (c == '\\' || c == '/') {
-            if (!cur.empty()) parts.push_back(std::move(cur));
-            cur.clear();
-        } else {
-            cur += c;
-        }
-    }
-    if (!cur.empty()) parts.push_back(std::move(cur));
-    return parts;
-}
-
 std::string Join(const std::vector<std::string>& parts, std::size_t n) {
     std::string out;
     for (std::size_t i = 0; i < n; ++i) {
@@ -156,18 +141,8 @@ LONG GetValue(HKEY key, std::wstring_view name, int wantType, std::int64_t* dwor
     return kErrorSuccess;
 }
 
-// The full component list of root + subKey, and the hive.
-LONG FullParts(HKEY root, std::wstring_view subKey, HKEY* hive, std::vector<std::string>* parts) {
-    std::string base;
-    if (!Resolve(root, hive, &base, nullptr)) return kErrorInvalidHandle;
-    *parts = SplitPath(FromUtf8(base));
-    for (auto& p : SplitPath(subKey)) parts->push_back(std::move(p));
-    return parts->empty() ? kErrorInvalidParameter : kErrorSuccess;
-}
-
-
-// The full path of root + subKey, components joined by one backslash, and the hive: FullParts
-// joined, in one pass (every call but a key's creation wants only this).
+// The full path of root + subKey, components joined by one backslash (doubled, leading and
+// trailing separators and slashes dropped), and the hive.
 LONG FullPath(HKEY root, std::wstring_view subKey, HKEY* hive, std::string* path) {
     if (!Resolve(root, hive, path, nullptr)) return kErrorInvalidHandle;
     bool separator = !path->empty();
@@ -181,6 +156,19 @@ LONG FullPath(HKEY root, std::wstring_view subKey, HKEY* hive, std::string* path
         *path += c;
     }
     return path->empty() ? kErrorInvalidParameter : kErrorSuccess;
+}
+
+// The components of FullPath, for a key's creation, which makes each missing ancestor.
+LONG FullParts(HKEY root, std::wstring_view subKey, HKEY* hive, std::vector<std::string>* parts) {
+    std::string path;
+    if (LONG rc = FullPath(root, subKey, hive, &path); rc != kErrorSuccess) return rc;
+    parts->clear();
+    for (std::size_t start = 0;;) {
+        const std::size_t end = path.find('\\', start);
+        parts->push_back(path.substr(start, end - start));
+        if (end == std::string::npos) return kErrorSuccess;
+        start = end + 1;
+    }
 }
 
 }  // namespace
